@@ -28,14 +28,4 @@ bool mxIsSparse(const Array *array);
 
 }  // namespace host
 
-// The gateway the host calls; its only export.
-#if defined(_WIN32)
-#define VANDREL_GATEWAY_EXPORT extern "C" __declspec(dllexport)
-#else
-#define VANDREL_GATEWAY_EXPORT extern "C" __attribute__((visibility("default")))
-#endif
-
-VANDREL_GATEWAY_EXPORT void mexFunction(int outputCount, host::Array *outputs[], int inputCount,
-                                        const host::Array *inputs[]);
-
 #endif

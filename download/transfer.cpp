@@ -1,0 +1,139 @@
+// Waveform transfer: the timeout sized from the length, both parts converted
+// to 16-bit samples and written to the I and Q memories, then the close.
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "download/download.h"
+#include "gateway/host.h"
+#include "gpib/ni488.h"
+
+namespace {
+
+const long long kMicrosecondsPerPoint = 240;
+const long long kMinimumTimeoutSeconds = 3;
+// The NI-488.2 codes the transfer may use: the shortest whose time covers
+// the estimate, the last when none does.
+const int kNi488FirstTransferCode = 12;
+const int kNi488LastTransferCode = 17;
+
+struct MemoryPart {
+    const char *prefix;      // the instrument's memory
+    const char *siclFormat;  // the memory command as SICL formats it
+    const char *loading;
+    const char *failed;
+};
+const MemoryPart kRealPart = {"arbi:", "mmem:data \"arbi:%s\",",
+                              "Loading the real part of the data to the dual arb.\n",
+                              "Writing the real part to the dual arb failed.\n"};
+const MemoryPart kImaginaryPart = {"arbq:", "mmem:data \"arbq:%s\",",
+                                   "Loading the imaginary part of the data to the dual arb.\n",
+                                   "Writing the imaginary part to the dual arb failed.\n"};
+
+std::int16_t convertOne(double value) {
+    if (!(std::fabs(value) < 0x1p63)) return 0;  // NaN, infinities and beyond 64 bits
+    unsigned long long wide = static_cast<unsigned long long>(static_cast<long long>(value));
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(wide));
+}
+
+// Sets the transfer timeout and returns the seconds to report.
+long long setTransferTimeout(DownloadState *state, int len) {
+    long long seconds = static_cast<long long>(len) * kMicrosecondsPerPoint / 1000000;
+    if (seconds < kMinimumTimeoutSeconds) seconds = kMinimumTimeoutSeconds;
+    if (state->busKind == kBusSicl) {
+        state->sicl.itimeout(state->siclId, static_cast<long>(seconds * 1000));
+        return seconds;
+    }
+    int code = kNi488FirstTransferCode;
+    while (code < kNi488LastTransferCode && kNi488TimeoutMicroseconds[code] / 1000000 < seconds) ++code;
+    ni488::ibtmo(state->niDevice, code);
+    return kNi488TimeoutMicroseconds[code] / 1000000;
+}
+
+int decimalDigits(long long value) {
+    int digits = 1;
+    while (value >= 10) {
+        value /= 10;
+        ++digits;
+    }
+    return digits;
+}
+
+// Writes one part; returns whether the library accepted its samples.
+bool sendPartSicl(DownloadState *state, const MemoryPart &part, int len, const std::int16_t *samples,
+                  const char *name) {
+    state->sicl.iprintf(state->siclId, part.siclFormat, name);
+    return state->sicl.iprintf(state->siclId, "%*wb\n", len, samples) >= 0;
+}
+
+bool sendPartNi488(DownloadState *state, const MemoryPart &part, int len, const std::int16_t *samples,
+                   const char *name) {
+    const int device = state->niDevice;
+    const long long byteCount = 2LL * len;
+    ni488::ibeot(device, 0);
+    // Built to the name's full length: a cut name would store the waveform
+    // under another name.
+    std::string command = "mmem:data \"";
+    command += part.prefix;
+    command += name;
+    command += "\", #";
+    ni488::ibwrt(device, command.c_str(), static_cast<long>(command.size()));
+    std::snprintf(state->text, sizeof state->text, "%d", decimalDigits(byteCount));
+    ni488::ibwrt(device, state->text, static_cast<long>(std::strlen(state->text)));
+    std::snprintf(state->text, sizeof state->text, "%lld", byteCount);
+    ni488::ibwrt(device, state->text, static_cast<long>(std::strlen(state->text)));
+    ni488::ibeot(device, 1);
+    // The driver swaps each byte pair, so the host's little-endian samples
+    // leave most significant byte first.
+    ni488::ibconfig(device, kNi488OptionSwapBytes, 1);
+    int status = ni488::ibwrt(device, samples, static_cast<long>(byteCount));
+    ni488::ibconfig(device, kNi488OptionSwapBytes, 0);
+    return (status & kNi488Err) == 0;
+}
+
+bool sendPart(DownloadState *state, const MemoryPart &part, const double *values, int len,
+              std::int16_t *samples, const char *name) {
+    convertSamples(values, len, samples);
+    host::mexPrintf("%s", part.loading);
+    bool sent = state->busKind == kBusSicl ? sendPartSicl(state, part, len, samples, name)
+                                           : sendPartNi488(state, part, len, samples, name);
+    if (!sent) host::mexPrintf("%s", part.failed);
+    return sent;
+}
+
+}  // namespace
+
+void convertSamples(const double *values, int len, std::int16_t *samples) {
+    if (values == nullptr) {
+        // A real waveform has no imaginary data: its Q part is all zeros.
+        std::memset(samples, 0, static_cast<std::size_t>(len) * sizeof *samples);
+        return;
+    }
+    // Blocks whose values all lie within 32 bits convert with the processor's
+    // own truncating conversion, which the compiler can vectorise; a block
+    // holding anything else is done again value by value.
+    const int kBlock = 16;
+    int i = 0;
+    for (; i + kBlock <= len; i += kBlock) {
+        int outOfRange = 0;
+        for (int j = 0; j < kBlock; ++j) {
+            double value = values[i + j];
+            bool inRange = std::fabs(value) < 2147483648.0;
+            outOfRange |= !inRange;
+            samples[i + j] = static_cast<std::int16_t>(static_cast<std::uint16_t>(static_cast<int>(inRange ? value : 0.0)));
+        }
+        if (outOfRange)
+            for (int j = 0; j < kBlock; ++j) samples[i + j] = convertOne(values[i + j]);
+    }
+    for (; i < len; ++i) samples[i] = convertOne(values[i]);
+}
+
+void sendWaveform(DownloadState *state, const double *re, const double *im, int len,
+                  std::int16_t *samples, const char *name) {
+    host::mexPrintf("Timeout set to %d seconds.\n", static_cast<int>(setTransferTimeout(state, len)));
+    bool sent = sendPart(state, kRealPart, re, len, samples, name) &&
+                sendPart(state, kImaginaryPart, im, len, samples, name);
+    closeInstrument(state);
+    if (sent) host::mexPrintf("Done loading the waveform into the KVR dual arb.\n");
+}
