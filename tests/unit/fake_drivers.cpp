@@ -1,0 +1,452 @@
+// The fake drivers: each NI-488.2 and SICL entry appends a trace line and acts
+// on the bus model; the NI status exports and notice are data of this file.
+#include "fake_drivers.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "fake_kernel.h"
+#include "gpib/driver_abi.h"
+
+namespace fakebus {
+namespace {
+
+Bus theBus;
+
+// The NI-488.2 data exports.
+Ni488StatusWord exportedStatus = 0;
+Ni488ErrorCode exportedError = 0;
+Ni488Count exportedCount = 0;
+
+// Two pages: the notice ends at the end of the first, the second is never accessible.
+char *noticePages = nullptr;
+std::size_t pageSize = 0;
+char *noticeStart = nullptr;
+
+// SICL error codes the fake returns.
+enum { kSiclNoError = 0, kSiclTimeout = 15, kSiclBadId = 1 };
+enum { kSiclReasonEnd = 4 };
+
+void trace(const std::string &line) { theBus.trace.push_back(line); }
+void fault(const std::string &text) { theBus.faults.push_back(text); }
+
+std::string number(long long value) { return std::to_string(value); }
+
+void setStatus(int status, int error, long count) {
+    exportedStatus = status;
+    exportedError = error;
+    exportedCount = count;
+}
+
+Device *deviceAt(int address) {
+    auto found = theBus.devices.find(address);
+    return found == theBus.devices.end() ? nullptr : &found->second;
+}
+
+// Copies what a device answers into the caller's buffer; returns the count it reports.
+unsigned long readReply(Device *device, char *buffer, unsigned long max, bool *answered) {
+    unsigned long count = 0;
+    *answered = device != nullptr && device->answers;
+    if (*answered) {
+        count = device->reply.size() < max ? device->reply.size() : max;
+        std::memcpy(buffer, device->reply.data(), count);
+    }
+    if (device != nullptr && !device->staleTail.empty() && count < max) {
+        unsigned long room = max - count;
+        unsigned long stale = device->staleTail.size() < room ? device->staleTail.size() : room;
+        std::memcpy(buffer + count, device->staleTail.data(), stale);
+    }
+    return count;
+}
+
+// Whether this write is the one a test asked to fail.
+bool sampleWriteFails() {
+    ++theBus.sampleWrites;
+    return theBus.failSampleWrite != 0 && theBus.sampleWrites == theBus.failSampleWrite;
+}
+
+// ---- NI-488.2 ----------------------------------------------------------
+
+Bus::Session *niSession(const char *entry, int ud) {
+    auto found = theBus.niDescriptors.find(ud);
+    if (found == theBus.niDescriptors.end()) {
+        fault(std::string(entry) + " on descriptor " + number(ud) + " that is not online");
+        return nullptr;
+    }
+    return &found->second;
+}
+
+int GPIB_CALL ni_ibclr(int ud) {
+    trace("ibclr(" + number(ud) + ")");
+    Bus::Session *session = niSession("ibclr", ud);
+    Device *device = session != nullptr ? deviceAt(session->address) : nullptr;
+    if (device == nullptr || !device->answers) {
+        setStatus(kNi488Err, kNi488ENOL, 0);
+    } else {
+        setStatus(kNi488Cmpl, 0, 0);
+    }
+    return exportedStatus;
+}
+
+int GPIB_CALL ni_ibconfig(int ud, int option, int value) {
+    trace("ibconfig(" + number(ud) + "," + number(option) + "," + number(value) + ")");
+    Bus::Session *session = niSession("ibconfig", ud);
+    if (session == nullptr) {
+        setStatus(kNi488Err, kNi488EDVR, 0);
+        return exportedStatus;
+    }
+    if (option == kNi488OptionSwapBytes) session->swapBytes = value != 0;
+    setStatus(kNi488Cmpl, 0, 0);
+    return exportedStatus;
+}
+
+int GPIB_CALL ni_ibdev(int board, int pad, int sad, int tmo, int eot, int eos) {
+    trace("ibdev(" + number(board) + "," + number(pad) + "," + number(sad) + "," + number(tmo) + "," +
+          number(eot) + "," + number(eos) + ")");
+    if (theBus.niBoards.count(board) == 0) {
+        setStatus(kNi488Err, kNi488EDVR, 0);
+        return -1;
+    }
+    int ud = theBus.nextNiDevice++;
+    Bus::Session session;
+    session.device = true;
+    session.address = pad;
+    theBus.niDescriptors[ud] = session;
+    setStatus(kNi488Cmpl, 0, 0);
+    return ud;
+}
+
+int GPIB_CALL ni_ibeot(int ud, int v) {
+    trace("ibeot(" + number(ud) + "," + number(v) + ")");
+    setStatus(niSession("ibeot", ud) != nullptr ? kNi488Cmpl : kNi488Err, 0, 0);
+    return exportedStatus;
+}
+
+int GPIB_CALL ni_ibfindA(const char *name) {
+    std::string text = name != nullptr ? name : "(null)";
+    trace("ibfindA(" + text + ")");
+    int board = -1;
+    if (text.size() > 4 && text.compare(0, 4, "gpib") == 0) {
+        char *end = nullptr;
+        long index = std::strtol(text.c_str() + 4, &end, 10);
+        if (*end == '\0' && theBus.niBoards.count(static_cast<int>(index)) != 0) board = static_cast<int>(index);
+    }
+    if (board < 0) {
+        setStatus(kNi488Err, kNi488EDVR, 0);
+        return -1;
+    }
+    // A board's descriptor is its index, as the real driver hands them out.
+    theBus.niDescriptors[board] = Bus::Session();
+    setStatus(kNi488Cmpl, 0, 0);
+    return board;
+}
+
+int GPIB_CALL ni_ibloc(int ud) {
+    trace("ibloc(" + number(ud) + ")");
+    setStatus(niSession("ibloc", ud) != nullptr ? kNi488Cmpl : kNi488Err, 0, 0);
+    return exportedStatus;
+}
+
+int GPIB_CALL ni_ibonl(int ud, int v) {
+    trace("ibonl(" + number(ud) + "," + number(v) + ")");
+    if (niSession("ibonl", ud) == nullptr) {
+        setStatus(kNi488Err, kNi488EDVR, 0);
+        return exportedStatus;
+    }
+    if (v == 0) theBus.niDescriptors.erase(ud);
+    setStatus(kNi488Cmpl, 0, 0);
+    return exportedStatus;
+}
+
+int GPIB_CALL ni_ibrd(int ud, void *buf, long count) {
+    trace("ibrd(" + number(ud) + "," + number(count) + ")");
+    Bus::Session *session = niSession("ibrd", ud);
+    Device *device = session != nullptr ? deviceAt(session->address) : nullptr;
+    bool answered = false;
+    unsigned long got = readReply(device, static_cast<char *>(buf), count > 0 ? static_cast<unsigned long>(count) : 0,
+                                  &answered);
+    if (answered) {
+        setStatus(kNi488End | kNi488Cmpl, 0, static_cast<long>(got));
+    } else {
+        setStatus(kNi488Err | kNi488Timo | kNi488Cmpl, kNi488EABO, 0);
+    }
+    return exportedStatus;
+}
+
+int GPIB_CALL ni_ibtmo(int ud, int v) {
+    trace("ibtmo(" + number(ud) + "," + number(v) + ")");
+    setStatus(niSession("ibtmo", ud) != nullptr ? kNi488Cmpl : kNi488Err, 0, 0);
+    return exportedStatus;
+}
+
+int GPIB_CALL ni_ibwrt(int ud, const void *buf, long count) {
+    Bus::Session *session = niSession("ibwrt", ud);
+    std::string bytes(static_cast<const char *>(buf), count > 0 ? static_cast<std::size_t>(count) : 0);
+    bool samples = session != nullptr && session->swapBytes;
+    trace("ibwrt(" + number(ud) + "," + (samples ? "<" + number(count) + " bytes>" : quoted(bytes)) + ")");
+    Device *device = session != nullptr ? deviceAt(session->address) : nullptr;
+    if (device == nullptr || !device->answers || (samples && sampleWriteFails())) {
+        setStatus(kNi488Err | kNi488Cmpl, device == nullptr || !device->answers ? kNi488ENOL : kNi488EABO, 0);
+        return exportedStatus;
+    }
+    if (samples) {
+        for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) std::swap(bytes[i], bytes[i + 1]);
+    }
+    device->received += bytes;
+    setStatus(kNi488Cmpl, 0, count);
+    return exportedStatus;
+}
+
+// ---- SICL ---------------------------------------------------------------
+
+Bus::Session *siclSession(const char *entry, int id) {
+    if (id == 0) {
+        fault(std::string(entry) + " called with id 0");
+        return nullptr;
+    }
+    auto found = theBus.siclSessions.find(id);
+    if (found == theBus.siclSessions.end()) {
+        fault(std::string(entry) + " on id " + number(id) + " that is not open");
+        return nullptr;
+    }
+    return &found->second;
+}
+
+Device *siclDevice(Bus::Session *session) {
+    return session != nullptr && session->device ? deviceAt(session->address) : nullptr;
+}
+
+int GPIB_CALL sicl_iopen(const char *addr) {
+    std::string text = addr != nullptr ? addr : "(null)";
+    trace("iopen(" + text + ")");
+    std::string::size_type comma = text.find(',');
+    std::string interfaceName = text.substr(0, comma);
+    if (theBus.siclInterfaces.count(interfaceName) == 0) return 0;
+    Bus::Session session;
+    if (comma != std::string::npos) {
+        std::string digits = text.substr(comma + 1);
+        char *end = nullptr;
+        long address = std::strtol(digits.c_str(), &end, 10);
+        if (digits.empty() || *end != '\0' || address < 0 || address > 31) return 0;
+        if (theBus.siclOpenFailsAt.count(static_cast<int>(address)) != 0) return 0;
+        session.device = true;
+        session.address = static_cast<int>(address);
+    }
+    int id = theBus.nextSiclId++;
+    theBus.siclSessions[id] = session;
+    return id;
+}
+
+int GPIB_CALL sicl_iclose(int id) {
+    trace("iclose(" + number(id) + ")");
+    if (siclSession("iclose", id) == nullptr) return kSiclBadId;
+    theBus.siclSessions.erase(id);
+    return kSiclNoError;
+}
+
+int GPIB_CALL sicl_iwrite(int id, const char *buf, unsigned long count, int end, unsigned long *actual) {
+    std::string bytes(buf, count);
+    trace("iwrite(" + number(id) + "," + quoted(bytes) + "," + number(static_cast<long long>(count)) + "," +
+          number(end) + ")");
+    Device *device = siclDevice(siclSession("iwrite", id));
+    if (actual != nullptr) *actual = 0;
+    if (device == nullptr || !device->answers) return kSiclTimeout;
+    device->received += bytes;
+    if (actual != nullptr) *actual = count;
+    return kSiclNoError;
+}
+
+int GPIB_CALL sicl_iclear(int id) {
+    trace("iclear(" + number(id) + ")");
+    return siclSession("iclear", id) != nullptr ? kSiclNoError : kSiclBadId;
+}
+
+int GPIB_CALL sicl_itimeout(int id, long ms) {
+    trace("itimeout(" + number(id) + "," + number(ms) + ")");
+    return siclSession("itimeout", id) != nullptr ? kSiclNoError : kSiclBadId;
+}
+
+int GPIB_CALL sicl_iread(int id, char *buf, unsigned long max, int *reason, unsigned long *actual) {
+    trace("iread(" + number(id) + "," + number(static_cast<long long>(max)) + ")");
+    Device *device = siclDevice(siclSession("iread", id));
+    bool answered = false;
+    unsigned long got = readReply(device, buf, max, &answered);
+    if (actual != nullptr) *actual = got;
+    if (reason != nullptr) *reason = answered ? kSiclReasonEnd : 0;
+    return answered ? kSiclNoError : kSiclTimeout;
+}
+
+int GPIB_CALL sicl_ilocal(int id) {
+    trace("ilocal(" + number(id) + ")");
+    return siclSession("ilocal", id) != nullptr ? kSiclNoError : kSiclBadId;
+}
+
+// Formats the conversions the system uses: %s, %d, %% and "%*wb" (a count and
+// an array of 16-bit words, sent as a definite-length block, most significant
+// byte first).
+int GPIB_CDECL sicl_iprintf(int id, const char *format, ...) {
+    std::string line = "iprintf(" + number(id) + "," + quoted(format != nullptr ? format : "") ;
+    std::string output;
+    bool block = false;
+    va_list args;
+    va_start(args, format);
+    for (const char *p = format; p != nullptr && *p != '\0'; ++p) {
+        if (*p != '%') {
+            output += *p;
+            continue;
+        }
+        ++p;
+        if (*p == '%') {
+            output += '%';
+        } else if (*p == 's') {
+            const char *text = va_arg(args, const char *);
+            line += "," + quoted(text);
+            output += text;
+        } else if (*p == 'd') {
+            int value = va_arg(args, int);
+            line += "," + number(value);
+            output += number(value);
+        } else if (std::strncmp(p, "*wb", 3) == 0) {
+            p += 2;
+            int count = va_arg(args, int);
+            const unsigned char *words = va_arg(args, const unsigned char *);
+            line += "," + number(count);
+            std::string bytes = number(2LL * count);
+            output += "#" + number(static_cast<long long>(bytes.size())) + bytes;
+            for (int i = 0; i < count; ++i) {
+                // Host order is little-endian here; the bus wants the high byte first.
+                output += static_cast<char>(words[2 * i + 1]);
+                output += static_cast<char>(words[2 * i]);
+            }
+            block = true;
+        } else {
+            fault(std::string("iprintf with a conversion the fake does not know: %") + *p);
+            break;
+        }
+    }
+    va_end(args);
+    trace(line + ")");
+    Device *device = siclDevice(siclSession("iprintf", id));
+    if (device == nullptr || !device->answers) return -1;
+    if (block && sampleWriteFails()) return -1;
+    device->received += output;
+    return static_cast<int>(output.size());
+}
+
+}  // namespace
+
+Bus &bus() { return theBus; }
+
+void reset() {
+    theBus = Bus();
+    setStatus(0, 0, 0);
+    setNotice(kNi488Notice);
+}
+
+Device &addDevice(int address, const std::string &reply) {
+    Device &device = theBus.devices[address];
+    device.reply = reply;
+    return device;
+}
+
+std::string kvrReply() { return "KVR Instruments,KVR-D 2470A,0,1.0"; }
+
+std::string quoted(const std::string &bytes) {
+    std::string text = "\"";
+    for (unsigned char c : bytes) {
+        if (c == '"' || c == '\\') {
+            text += '\\';
+            text += static_cast<char>(c);
+        } else if (c == '\n') {
+            text += "\\n";
+        } else if (c == '\r') {
+            text += "\\r";
+        } else if (c < 0x20 || c >= 0x7f) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+            text += escaped;
+        } else {
+            text += static_cast<char>(c);
+        }
+    }
+    return text + "\"";
+}
+
+void setNotice(const std::string &text, bool terminated, bool readOnly) {
+    if (noticePages == nullptr) {
+        pageSize = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+        void *pages = mmap(nullptr, 2 * pageSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (pages == MAP_FAILED) {
+            std::perror("fake driver: mmap");
+            std::abort();
+        }
+        noticePages = static_cast<char *>(pages);
+        mprotect(noticePages + pageSize, pageSize, PROT_NONE);
+    }
+    mprotect(noticePages, pageSize, PROT_READ | PROT_WRITE);
+    std::memset(noticePages, 'Z', pageSize);
+    std::size_t bytes = text.size() + (terminated ? 1 : 0);
+    noticeStart = noticePages + pageSize - bytes;
+    std::memcpy(noticeStart, text.data(), text.size());
+    if (terminated) noticeStart[text.size()] = '\0';
+    if (readOnly) mprotect(noticePages, pageSize, PROT_READ);
+    // A driver already installed shows the new notice at its export.
+    auto installed = fakekernel::kernel().libraries.find(niLibraryPath());
+    if (installed != fakekernel::kernel().libraries.end()) {
+        auto symbol = installed->second.symbols.find(NI488_NOTICE_EXPORT);
+        if (symbol != installed->second.symbols.end()) symbol->second = noticeStart;
+    }
+}
+
+std::string noticeNow(std::size_t length) { return std::string(noticeStart, length); }
+
+std::map<std::string, void *> niSymbols() {
+    std::map<std::string, void *> symbols;
+#define FAKE_NI_SYMBOL(result, name, params, args)      \
+    {                                                   \
+        Ni488_##name *entry = &ni_##name;               \
+        symbols[#name] = reinterpret_cast<void *>(entry); \
+    }
+    NI488_FUNCTION_ENTRIES(FAKE_NI_SYMBOL)
+#undef FAKE_NI_SYMBOL
+    symbols[NI488_STATUS_EXPORT] = &exportedStatus;
+    symbols[NI488_ERROR_EXPORT] = &exportedError;
+    symbols[NI488_COUNT_EXPORT] = &exportedCount;
+    symbols[NI488_NOTICE_EXPORT] = noticeStart;
+    return symbols;
+}
+
+std::map<std::string, void *> siclSymbols() {
+    std::map<std::string, void *> symbols;
+#define FAKE_SICL_SYMBOL(name)                            \
+    {                                                     \
+        Sicl_##name *entry = &sicl_##name;                \
+        symbols[#name] = reinterpret_cast<void *>(entry); \
+    }
+    SICL_ENTRIES(FAKE_SICL_SYMBOL)
+#undef FAKE_SICL_SYMBOL
+    return symbols;
+}
+
+std::string niLibraryPath() { return fakekernel::systemPath(NI488_LIBRARY_FILE); }
+std::string siclLibraryPath() { return fakekernel::systemPath(SICL_LIBRARY_NAME); }
+
+void installNi() {
+    fakekernel::addLibrary(niLibraryPath(), niSymbols());
+    fakekernel::kernel().presentFiles.insert(niLibraryPath());
+}
+
+void installSicl() {
+    fakekernel::addLibrary(siclLibraryPath(), siclSymbols());
+    fakekernel::kernel().presentFiles.insert(siclLibraryPath());
+}
+
+int openSiclSessions() { return static_cast<int>(theBus.siclSessions.size()); }
+int onlineNiDescriptors() { return static_cast<int>(theBus.niDescriptors.size()); }
+
+}  // namespace fakebus
