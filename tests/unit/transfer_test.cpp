@@ -1,1 +1,303 @@
-// placeholder
+// The waveform transfer: the timeout from the length, the block header, the
+// 16-bit conversion and byte order on the wire, long names, and a failed write.
+#include <climits>
+#include <cmath>
+#include <limits>
+
+#include "unit_fixture.h"
+#include "wire.h"
+
+namespace {
+
+enum class Lib { kNi, kSicl };
+const char *libName(Lib lib) { return lib == Lib::kNi ? "NI-488.2" : "SICL"; }
+
+const char kDone[] = "Done loading the waveform into the KVR dual arb.\n";
+const char kLoadingReal[] = "Loading the real part of the data to the dual arb.\n";
+const char kLoadingImaginary[] = "Loading the imaginary part of the data to the dual arb.\n";
+
+class TransferTest : public UnitTest {
+protected:
+    // A driver, an interface and the instrument at 19.
+    static void setUpBus(Lib lib) {
+        if (lib == Lib::kNi) {
+            fakebus::installNi();
+            fakebus::bus().niBoards = {0};
+        } else {
+            fakebus::installSicl();
+            fakebus::bus().siclInterfaces = {"hpib"};
+        }
+        fakebus::addDevice(19, fakebus::kvrReply());
+    }
+
+    static const std::string &wire() { return fakebus::bus().devices[19].received; }
+
+    // The trace from the first call after discovery (the transfer timeout) on.
+    static std::vector<std::string> transferTrace(Lib lib) {
+        const std::vector<std::string> &lines = trace();
+        std::size_t start = lib == Lib::kNi ? 6 : 7;
+        if (lines.size() < start) return {};
+        return std::vector<std::string>(lines.begin() + static_cast<std::ptrdiff_t>(start), lines.end());
+    }
+
+    static std::vector<std::string> closeTrace(Lib lib) {
+        return lib == Lib::kNi ? std::vector<std::string>{"ibloc(16)", "ibonl(16,0)"}
+                               : std::vector<std::string>{"ilocal(2)", "iclose(2)"};
+    }
+
+    // What discovery prints before the transfer.
+    static std::vector<std::string> discoveryLines(Lib lib) {
+        return concat(bannerLines(), lib == Lib::kNi
+                                         ? std::vector<std::string>{"Using National Instruments GPIB Card.\n",
+                                                                    "Interface = gpib0.\n", "KVR_addr = 19.\n"}
+                                         : std::vector<std::string>{"Using Hewlett-Packard HP-IB Card.\n",
+                                                                    "Interface = hpib.\n", "KVR_addr = 19.\n"});
+    }
+};
+
+TEST_F(TransferTest, TheTimeoutIsSizedFromTheLength) {
+    struct Case {
+        int length;
+        long long estimate;  // seconds
+        int code;
+        int niSeconds;
+    };
+    const Case cases[] = {
+        {1, 3, 12, 3},           {12499, 3, 12, 3},        {12500, 3, 12, 3},       {16666, 3, 12, 3},
+        {16667, 4, 13, 10},      {41670, 10, 13, 10},      {45834, 11, 14, 30},     {125000, 30, 14, 30},
+        {129167, 31, 15, 100},   {416670, 100, 15, 100},   {420834, 101, 16, 300},  {1250000, 300, 16, 300},
+        {1254167, 301, 17, 1000},
+        // len * 240 passes 2^31 here: the estimate needs 64 bits.
+        {9000000, 2160, 17, 1000},
+    };
+    for (Lib lib : {Lib::kNi, Lib::kSicl}) {
+        for (const Case &c : cases) {
+            resetAll();
+            setUpBus(lib);
+            std::vector<double> zeros(static_cast<std::size_t>(c.length), 0.0);
+            download(zeros, zeros, "t");
+            std::vector<std::string> lines = transferTrace(lib);
+            ASSERT_FALSE(lines.empty()) << libName(lib) << " " << c.length;
+            long long shown = lib == Lib::kNi ? c.niSeconds : c.estimate;
+            if (lib == Lib::kNi) {
+                EXPECT_EQ(lines[0], "ibtmo(16," + std::to_string(c.code) + ")") << c.length;
+            } else {
+                EXPECT_EQ(lines[0], "itimeout(2," + std::to_string(c.estimate * 1000) + ")") << c.length;
+            }
+            std::vector<std::string> expected = concat(
+                discoveryLines(lib), {"Timeout set to " + std::to_string(shown) + " seconds.\n", kLoadingReal,
+                                      kLoadingImaginary, kDone});
+            EXPECT_EQ(printed(), expected) << libName(lib) << " " << c.length;
+        }
+    }
+}
+
+TEST_F(TransferTest, TheNiBlockHeaderGivesTheDigitCountThenTheByteCount) {
+    struct Case {
+        int length;
+        const char *digits;
+        const char *count;
+    };
+    const Case cases[] = {{1, "1", "2"},       {4, "1", "8"},       {5, "2", "10"},       {49, "2", "98"},
+                          {50, "3", "100"},   {499, "3", "998"},   {500, "4", "1000"},   {4999, "4", "9998"},
+                          {5000, "5", "10000"}, {500000, "7", "1000000"}};
+    for (const Case &c : cases) {
+        resetAll();
+        setUpBus(Lib::kNi);
+        std::vector<double> ones(static_cast<std::size_t>(c.length), 1.0);
+        download(ones, ones, "tone");
+        std::vector<std::string> lines = transferTrace(Lib::kNi);
+        ASSERT_GE(lines.size(), 5u) << c.length;
+        EXPECT_EQ(lines[3], std::string("ibwrt(16,\"") + c.digits + "\")") << c.length;
+        EXPECT_EQ(lines[4], std::string("ibwrt(16,\"") + c.count + "\")") << c.length;
+        std::vector<std::int16_t> samples(static_cast<std::size_t>(c.length), 1);
+        EXPECT_EQ(wire(), niWire("tone", samples, samples)) << c.length;
+    }
+}
+
+TEST_F(TransferTest, TheSiclBlockComesFromTheLibrarysWordFormat) {
+    for (int length : {1, 5, 499, 500}) {
+        resetAll();
+        setUpBus(Lib::kSicl);
+        std::vector<double> ones(static_cast<std::size_t>(length), 1.0);
+        download(ones, ones, "tone");
+        std::vector<std::int16_t> samples(static_cast<std::size_t>(length), 1);
+        EXPECT_EQ(wire(), siclWire("tone", samples, samples)) << length;
+    }
+}
+
+struct Conversion {
+    double value;
+    std::int16_t sample;
+};
+
+std::vector<Conversion> conversionCases() {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double two63 = std::ldexp(1.0, 63);
+    const double belowTwo63 = std::nextafter(two63, 0.0);  // 2^63 - 1024
+    return {
+        {0.0, 0},          {-0.0, 0},          {0.5, 0},           {-0.5, 0},          {1.9, 1},
+        {-1.9, -1},        {32767.0, 32767},   {32767.9, 32767},   {32768.0, -32768},  {-32768.0, -32768},
+        {-32768.9, -32768}, {-32769.0, 32767}, {65535.0, -1},      {65536.0, 0},       {65541.0, 5},
+        {-65541.0, -5},    {123456.7, -7616},  {-123456.7, 7616},  {std::ldexp(1.0, 40) + 3.0, 3},
+        {std::nan(""), 0}, {inf, 0},           {-inf, 0},          {two63, 0},         {-two63, 0},
+        {belowTwo63, -1024}, {-belowTwo63, 1024}, {1e300, 0},      {-1e300, 0},        {std::ldexp(1.0, 62), 0},
+    };
+}
+
+TEST_F(TransferTest, SamplesAreTruncatedToTheirLow16Bits) {
+    std::vector<Conversion> cases = conversionCases();
+    std::vector<double> values;
+    for (const Conversion &c : cases) values.push_back(c.value);
+    std::vector<std::int16_t> samples(values.size() + 1, 0x5A5A);
+    convertSamples(values.data(), static_cast<int>(values.size()), samples.data());
+    for (std::size_t k = 0; k < cases.size(); ++k)
+        EXPECT_EQ(samples[k], cases[k].sample) << "value " << cases[k].value;
+    EXPECT_EQ(samples.back(), 0x5A5A) << "written past len";
+
+    std::vector<std::int16_t> zeros(4, 77);
+    convertSamples(nullptr, 3, zeros.data());
+    EXPECT_EQ(zeros, (std::vector<std::int16_t>{0, 0, 0, 77}));
+}
+
+TEST_F(TransferTest, SamplesGoOutBigEndianWithBothLibraries) {
+    std::vector<Conversion> cases = conversionCases();
+    std::vector<double> re, im;
+    std::vector<std::int16_t> i, q;
+    for (std::size_t k = 0; k < cases.size(); ++k) {
+        re.push_back(cases[k].value);
+        i.push_back(cases[k].sample);
+        const Conversion &other = cases[cases.size() - 1 - k];
+        im.push_back(other.value);
+        q.push_back(other.sample);
+    }
+    for (Lib lib : {Lib::kNi, Lib::kSicl}) {
+        resetAll();
+        setUpBus(lib);
+        download(re, im, "mix");
+        EXPECT_EQ(wire(), lib == Lib::kNi ? niWire("mix", i, q) : siclWire("mix", i, q)) << libName(lib);
+    }
+}
+
+TEST_F(TransferTest, ARealFirstInputSendsAnAllZeroQPart) {
+    for (Lib lib : {Lib::kNi, Lib::kSicl}) {
+        resetAll();
+        setUpBus(lib);
+        host::Array iq = fakehost::realVector({100.0, -200.0, 300.0});
+        host::Array name = fakehost::charArray("real");
+        EXPECT_EQ(fakehost::callGateway({&iq, &name}), fakehost::CallResult::kReturned);
+        std::vector<std::int16_t> i = {100, -200, 300}, q = {0, 0, 0};
+        EXPECT_EQ(wire(), lib == Lib::kNi ? niWire("real", i, q) : siclWire("real", i, q)) << libName(lib);
+        EXPECT_EQ(printed().back(), kDone) << libName(lib);
+    }
+}
+
+TEST_F(TransferTest, NamesOfAnyLengthAreSentWhole) {
+    for (Lib lib : {Lib::kNi, Lib::kSicl}) {
+        for (std::size_t length : {1u, 59u, 60u, 61u, 64u, 100u, 1000u, 10000u}) {
+            resetAll();
+            setUpBus(lib);
+            std::string name;
+            for (std::size_t k = 0; k < length; ++k) name += static_cast<char>('a' + k % 26);
+            download({1.0, 2.0}, {3.0, 4.0}, name);
+            std::vector<std::string> expected =
+                lib == Lib::kNi ? concat(concat({"ibtmo(16,12)"}, niPartTrace(16, "arbi:", name, 2)),
+                                         concat(niPartTrace(16, "arbq:", name, 2), closeTrace(lib)))
+                                : concat(concat({"itimeout(2,3000)"}, siclPartTrace(2, "arbi:", name, 2)),
+                                         concat(siclPartTrace(2, "arbq:", name, 2), closeTrace(lib)));
+            EXPECT_EQ(transferTrace(lib), expected) << libName(lib) << " " << length;
+            std::vector<std::int16_t> i = {1, 2}, q = {3, 4};
+            EXPECT_EQ(wire(), lib == Lib::kNi ? niWire(name, i, q) : siclWire(name, i, q)) << libName(lib) << " " << length;
+        }
+    }
+}
+
+TEST_F(TransferTest, PercentSignsInANameAreTextNotFormat) {
+    for (Lib lib : {Lib::kNi, Lib::kSicl}) {
+        resetAll();
+        setUpBus(lib);
+        download({1.0}, {2.0}, "a%s%d%n%%");
+        std::vector<std::int16_t> i = {1}, q = {2};
+        EXPECT_EQ(wire(), lib == Lib::kNi ? niWire("a%s%d%n%%", i, q) : siclWire("a%s%d%n%%", i, q)) << libName(lib);
+    }
+}
+
+TEST_F(TransferTest, AFailedSampleWriteIsReportedAndEndsThePartsButStillCloses) {
+    struct Case {
+        Lib lib;
+        int failing;  // 1: the I part, 2: the Q part
+    };
+    const Case cases[] = {{Lib::kNi, 1}, {Lib::kNi, 2}, {Lib::kSicl, 1}, {Lib::kSicl, 2}};
+    for (const Case &c : cases) {
+        resetAll();
+        setUpBus(c.lib);
+        fakebus::bus().failSampleWrite = c.failing;
+        download({1.0, 2.0}, {3.0, 4.0}, "tone");
+        const char *part = c.failing == 1 ? "real" : "imaginary";
+        std::string what = std::string(libName(c.lib)) + " " + part;
+
+        std::vector<std::string> lines = {"Timeout set to 3 seconds.\n", kLoadingReal};
+        if (c.failing == 2) lines.push_back(kLoadingImaginary);
+        lines.push_back(std::string("Writing the ") + part + " part to the dual arb failed.\n");
+        EXPECT_EQ(printed(), concat(discoveryLines(c.lib), lines)) << what;
+
+        // The trace up to the failed write, then at most the byte swap turned
+        // off again, then the close: nothing else is sent.
+        std::vector<std::string> sent = transferTrace(c.lib);
+        std::vector<std::string> expected = {c.lib == Lib::kNi ? "ibtmo(16,12)" : "itimeout(2,3000)"};
+        for (int k = 1; k <= c.failing; ++k) {
+            const char *prefix = k == 1 ? "arbi:" : "arbq:";
+            std::vector<std::string> partTrace =
+                c.lib == Lib::kNi ? niPartTrace(16, prefix, "tone", 2) : siclPartTrace(2, prefix, "tone", 2);
+            if (k == c.failing && c.lib == Lib::kNi) partTrace.pop_back();  // ibconfig(16,20,0)
+            expected = concat(expected, partTrace);
+        }
+        if (c.lib == Lib::kNi && sent.size() > expected.size() && sent[expected.size()] == "ibconfig(16,20,0)")
+            expected.push_back("ibconfig(16,20,0)");
+        expected = concat(expected, closeTrace(c.lib));
+        EXPECT_EQ(sent, expected) << what;
+        EXPECT_EQ(fakebus::openSiclSessions() + fakebus::onlineNiDescriptors(), 0) << what;
+    }
+}
+
+TEST_F(TransferTest, NothingToSendStillClosesTheInstrument) {
+    for (Lib lib : {Lib::kNi, Lib::kSicl}) {
+        for (int rows : {0, 1}) {
+            resetAll();
+            setUpBus(lib);
+            host::Array iq = fakehost::complexArray(rows, 1 - rows);
+            host::Array name = fakehost::charArray("empty");
+            EXPECT_EQ(fakehost::callGateway({&iq, &name}), fakehost::CallResult::kReturned);
+            EXPECT_EQ(printed(), concat({"Save to Waveform: empty \n", "Waveform Length = 0 points.\n"},
+                                        discoveryLines(lib)))
+                << libName(lib);
+            EXPECT_EQ(transferTrace(lib), closeTrace(lib)) << libName(lib);
+            EXPECT_EQ(wire(), "*IDN?") << libName(lib);
+            EXPECT_EQ(fakebus::openSiclSessions() + fakebus::onlineNiDescriptors(), 0) << libName(lib);
+        }
+    }
+}
+
+TEST_F(TransferTest, AWaveformTooLongIsRefusedBeforeAnyLibraryOrBusTraffic) {
+    for (int length : {kMaxSamples + 1, 500000000, INT_MAX}) {
+        resetAll();
+        fakebus::installNi();
+        fakebus::installSicl();
+        fakebus::bus().niBoards = {0};
+        fakebus::addDevice(19, fakebus::kvrReply());
+        double value = 1.0;
+        std::int16_t sample = 0;
+        downloadWaveform(&value, &value, length, &sample, "long");
+        std::string line = "Waveform too long: " + std::to_string(length) +
+                           " points; one part holds at most 499999999 points.\n";
+        EXPECT_EQ(printed(), concat(bannerLines(), {line})) << length;
+        EXPECT_TRUE(fakekernel::loadedPaths().empty()) << length;
+        EXPECT_TRUE(trace().empty()) << length;
+        EXPECT_EQ(sample, 0) << length;
+    }
+    EXPECT_TRUE(waveformFits(kMaxSamples));
+    EXPECT_FALSE(waveformFits(kMaxSamples + 1));
+    EXPECT_EQ(kMaxSamples, 499999999);
+}
+
+}  // namespace
