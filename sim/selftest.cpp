@@ -1,0 +1,710 @@
+// Self-test of the simulator: the bus description, the instrument's parser,
+// and both stand-in libraries loaded the way the module loads them.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "gpib/driver_abi.h"
+#include "sim/sim.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char kIdentity[] = "KVR Instruments,KVR-D K2073D,0000731,2.0";
+
+std::string readFile(const fs::path &path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> readLines(const fs::path &path) {
+    std::vector<std::string> lines;
+    std::ifstream file(path);
+    std::string line;
+    while (std::getline(file, line)) lines.push_back(line);
+    return lines;
+}
+
+// The status file as key -> values (a key may repeat, e.g. open-handle).
+std::multimap<std::string, std::string> readStatus(const fs::path &path) {
+    std::multimap<std::string, std::string> status;
+    for (const std::string &line : readLines(path)) {
+        std::size_t space = line.find(' ');
+        status.emplace(line.substr(0, space), space == std::string::npos ? "" : line.substr(space + 1));
+    }
+    return status;
+}
+
+std::string statusValue(const std::multimap<std::string, std::string> &status, const std::string &key) {
+    auto found = status.find(key);
+    return found == status.end() ? "<missing>" : found->second;
+}
+
+double millisecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+// A fresh folder with a bus description, named by the environment.
+class BusFolder : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = std::string(info->test_suite_name()) + "." + info->name();
+        for (char &c : name)
+            if (c == '/') c = '_';
+        folder = fs::temp_directory_path() / ("vandrel-sim-" + std::to_string(getpid())) / name;
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+    }
+    void TearDown() override { fs::remove_all(folder); }
+
+    void describe(const std::string &devices) {
+        std::ofstream(folder / "bus.txt") << "# simulated bus for " << folder.filename().string() << "\n"
+                                          << devices << "store store\ntrace trace.txt\nstatus status\n";
+        setenv(SIM_BUS_VARIABLE, (folder / "bus.txt").c_str(), 1);
+    }
+    std::vector<std::string> trace() const { return readLines(folder / "trace.txt"); }
+    std::multimap<std::string, std::string> status(const char *library) const {
+        return readStatus(folder / "status" / (std::string(library) + ".status"));
+    }
+    fs::path stored(const std::string &device, const std::string &memory, const std::string &name) const {
+        return folder / "store" / device / memory / (sim::storedFileName(name) + ".bin");
+    }
+
+    fs::path folder;
+};
+
+// One stand-in, loaded privately and unloaded at the end of the scope.
+struct Library {
+    explicit Library(const char *path) : handle(dlopen(path, RTLD_NOW | RTLD_LOCAL)) {}
+    ~Library() {
+        if (handle != nullptr) dlclose(handle);
+    }
+    template <typename T>
+    T *entry(const char *name) const {
+        return reinterpret_cast<T *>(dlsym(handle, name));
+    }
+    void *handle;
+};
+
+struct Ni {
+    explicit Ni(const Library &library)
+        : ibclr(library.entry<Ni488_ibclr>("ibclr")),
+          ibconfig(library.entry<Ni488_ibconfig>("ibconfig")),
+          ibdev(library.entry<Ni488_ibdev>("ibdev")),
+          ibeot(library.entry<Ni488_ibeot>("ibeot")),
+          ibfindA(library.entry<Ni488_ibfindA>("ibfindA")),
+          ibloc(library.entry<Ni488_ibloc>("ibloc")),
+          ibonl(library.entry<Ni488_ibonl>("ibonl")),
+          ibrd(library.entry<Ni488_ibrd>("ibrd")),
+          ibtmo(library.entry<Ni488_ibtmo>("ibtmo")),
+          ibwrt(library.entry<Ni488_ibwrt>("ibwrt")),
+          ibsta(library.entry<int>(NI488_STATUS_EXPORT)),
+          iberr(library.entry<int>(NI488_ERROR_EXPORT)),
+          ibcntl(library.entry<long>(NI488_COUNT_EXPORT)),
+          notice(library.entry<char>(NI488_NOTICE_EXPORT)) {}
+    Ni488_ibclr *ibclr;
+    Ni488_ibconfig *ibconfig;
+    Ni488_ibdev *ibdev;
+    Ni488_ibeot *ibeot;
+    Ni488_ibfindA *ibfindA;
+    Ni488_ibloc *ibloc;
+    Ni488_ibonl *ibonl;
+    Ni488_ibrd *ibrd;
+    Ni488_ibtmo *ibtmo;
+    Ni488_ibwrt *ibwrt;
+    int *ibsta;
+    int *iberr;
+    long *ibcntl;
+    char *notice;
+};
+
+struct Sicl {
+    explicit Sicl(const Library &library)
+#define SICL_BIND(name) name(library.entry<Sicl_##name>(#name)),
+        : SICL_ENTRIES(SICL_BIND) unused(0) {}
+#undef SICL_BIND
+#define SICL_SLOT(name) Sicl_##name *name;
+    SICL_ENTRIES(SICL_SLOT)
+#undef SICL_SLOT
+    int unused;
+};
+
+// ---- the bus description ----------------------------------------------------
+
+TEST(BusDescription, ReadsKeysAndReportsWhatItDoesNotUnderstand) {
+    sim::SimBus bus{};
+    sim::parseBusDescription(bus,
+                             "# a comment\n"
+                             "\n"
+                             "interface gpib0\n"
+                             "interface hpib7\n"
+                             "device gpib0 19 kvr\n"
+                             "device hpib7 5 foreign Acme,Model 9,1,1.0\n"
+                             "device gpib0 7 silent\n"
+                             "device gpib3 1 kvr\n"
+                             "device gpib0 31 kvr\n"
+                             "device gpib0 2 toaster\n"
+                             "interface gpib0\n"
+                             "store store\n"
+                             "trace /abs/trace.txt\n"
+                             "wire 1000000\n"
+                             "fault drop-bytes\n",
+                             "/base");
+    ASSERT_EQ(bus.interfaces.size(), 2u);
+    EXPECT_EQ(bus.interfaces[0].name, "gpib0");
+    EXPECT_EQ(bus.interfaces[1].name, "hpib7");
+    EXPECT_EQ(bus.interfaces[0].devices[19].kind, sim::kKvrDevice);
+    EXPECT_EQ(bus.interfaces[0].devices[19].identity, kIdentity);
+    EXPECT_EQ(bus.interfaces[0].devices[7].kind, sim::kSilentDevice);
+    EXPECT_EQ(bus.interfaces[0].devices[20].kind, sim::kNoDevice);
+    EXPECT_EQ(bus.interfaces[1].devices[5].kind, sim::kForeignDevice);
+    EXPECT_EQ(bus.interfaces[1].devices[5].identity, "Acme,Model 9,1,1.0");
+    EXPECT_EQ(bus.storeFolder, (fs::path("/base") / "store").string());
+    EXPECT_EQ(bus.traceFile, "/abs/trace.txt");
+    EXPECT_EQ(bus.wireBytesPerSecond, 1000000);
+    std::vector<std::string> expected = {
+        "line 8: device on an undescribed interface \"gpib3\"",
+        "line 9: device address \"31\" is not 0..30",
+        "line 10: unknown device kind \"toaster\"",
+        "line 11: interface gpib0 is described twice",
+        "line 15: unknown key \"fault\"",
+    };
+    EXPECT_EQ(bus.problems, expected);
+}
+
+TEST(StoredFileName, MapsAnyNameToASafeFileName) {
+    struct Case {
+        std::string name;
+        std::string file;
+    };
+    const Case cases[] = {
+        {"tone", "tone"},
+        {"Tone_2-b", "Tone_2-b"},
+        {"", "%"},
+        {"a b", "a%20b"},
+        {"../etc", "%2E%2E%2Fetc"},
+        {"c:\\x", "c%3A%5Cx"},
+        {"%", "%25"},
+        {"\xff\x01", "%FF%01"},
+    };
+    for (const Case &c : cases) EXPECT_EQ(sim::storedFileName(c.name), c.file) << c.name;
+
+    std::string longName(300, 'x');
+    std::string other = longName + "y";
+    std::string file = sim::storedFileName(longName);
+    EXPECT_EQ(file.size(), 80u + 17u);
+    EXPECT_EQ(file.substr(0, 81), std::string(80, 'x') + "~");
+    EXPECT_NE(file, sim::storedFileName(other));
+    // A cut never splits an escape.
+    std::string spaced = std::string(79, 'x') + std::string(30, ' ');
+    EXPECT_EQ(sim::storedFileName(spaced).substr(0, 80), std::string(79, 'x') + "~");
+}
+
+// ---- the instrument's input, through SICL writes that set END exactly ------
+
+struct Write {
+    std::string bytes;
+    bool end;
+    bool clearFirst;
+};
+struct StoredFile {
+    std::string memory;
+    std::string name;
+    std::string bytes;
+};
+struct ParserCase {
+    const char *title;
+    std::vector<Write> writes;
+    std::vector<StoredFile> files;
+    std::vector<std::string> errors;
+};
+
+class InstrumentInput : public BusFolder, public ::testing::WithParamInterface<ParserCase> {};
+
+TEST_P(InstrumentInput, StoresBlocksAndQueuesErrors) {
+    const ParserCase &c = GetParam();
+    describe("interface gpib0\ndevice gpib0 19 kvr\n");
+    Library library(SIM_SICL_LIBRARY);
+    ASSERT_NE(library.handle, nullptr) << dlerror();
+    Sicl sicl(library);
+    int id = sicl.iopen("gpib0,19");
+    ASSERT_NE(id, 0);
+    ASSERT_EQ(sicl.itimeout(id, 50), 0);
+    for (const Write &w : c.writes) {
+        if (w.clearFirst) {
+            ASSERT_EQ(sicl.iclear(id), 0);
+        }
+        unsigned long actual = 0;
+        ASSERT_EQ(sicl.iwrite(id, w.bytes.data(), w.bytes.size(), w.end ? 1 : 0, &actual), 0);
+        EXPECT_EQ(actual, w.bytes.size());
+    }
+    for (const StoredFile &f : c.files) {
+        fs::path path = stored("gpib0-19", f.memory, f.name);
+        ASSERT_TRUE(fs::exists(path)) << path;
+        EXPECT_EQ(readFile(path), f.bytes) << path;
+    }
+    std::size_t fileCount = 0;
+    if (fs::exists(folder / "store"))
+        for (auto &entry : fs::recursive_directory_iterator(folder / "store"))
+            fileCount += entry.is_regular_file() ? 1 : 0;
+    EXPECT_EQ(fileCount, c.files.size());
+
+    // The error queue, drained with SYST:ERR?, then the identity still answers.
+    std::vector<std::string> errors;
+    for (int i = 0; i < sim::kErrorQueueLimit + 1; ++i) {
+        char reply[120] = {};
+        unsigned long actual = 0;
+        int reason = 0;
+        ASSERT_EQ(sicl.iwrite(id, "SYST:ERR?", 9, 1, &actual), 0);
+        ASSERT_EQ(sicl.iread(id, reply, sizeof reply, &reason, &actual), 0);
+        std::string answer(reply, actual);
+        if (answer == "+0,\"No error\"\n") break;
+        errors.push_back(answer.substr(0, answer.size() - 1));
+    }
+    EXPECT_EQ(errors, c.errors);
+    char reply[120] = {};
+    unsigned long actual = 0;
+    int reason = 0;
+    ASSERT_EQ(sicl.iwrite(id, "*IDN?", 5, 1, &actual), 0);
+    ASSERT_EQ(sicl.iread(id, reply, sizeof reply, &reason, &actual), 0);
+    EXPECT_EQ(std::string(reply, actual), std::string(kIdentity) + "\n");
+}
+
+const char kBadHeader[] = "-104,\"Data type error; bad block header\"";
+const char kShortBlock[] = "-161,\"Invalid block data; short block\"";
+const char kUnknownMemory[] = "-256,\"File name not found; unknown memory\"";
+const char kUndefinedHeader[] = "-113,\"Undefined header\"";
+
+const ParserCase kParserCases[] = {
+    {"no space after the comma", {{"mmem:data \"arbi:a\",#14abcd", true, false}}, {{"arbi", "a", "abcd"}}, {}},
+    {"one space after the comma", {{"mmem:data \"arbq:a\", #14abcd", true, false}}, {{"arbq", "a", "abcd"}}, {}},
+    {"trailing newline", {{"mmem:data \"arbi:b\",#12xy\n", true, false}}, {{"arbi", "b", "xy"}}, {}},
+    {"header and block over several writes",
+     {{"mmem:data \"arbi:c\", #", false, false}, {"1", false, false}, {"4", false, false}, {"wxyz", true, false}},
+     {{"arbi", "c", "wxyz"}},
+     {}},
+    {"block bytes may hold newlines and END-less splits",
+     {{"mmem:data \"arbq:n\",#16\n\n", false, false}, {std::string("\0\0\n\n", 4), true, false}},
+     {{"arbq", "n", std::string("\n\n\0\0\n\n", 6)}},
+     {}},
+    {"upper case", {{"MMEM:DATA \"ARBI:Up\",#11z", true, false}}, {{"arbi", "Up", "z"}}, {}},
+    {"name holding # and ,", {{"mmem:data \"arbi:a#b,c\",#11q", true, false}}, {{"arbi", "a#b,c", "q"}}, {}},
+    {"empty block", {{"mmem:data \"arbi:e\",#10", true, false}}, {{"arbi", "e", ""}}, {}},
+    {"two blocks in a row",
+     {{"mmem:data \"arbi:t\",#11a\n", true, false}, {"mmem:data \"arbq:t\",#11b\n", true, false}},
+     {{"arbi", "t", "a"}, {"arbq", "t", "b"}},
+     {}},
+    {"bad digit count", {{"mmem:data \"arbi:x\",#x12ab", true, false}}, {}, {kBadHeader}},
+    {"digit in the count missing", {{"mmem:data \"arbi:x\",#2a", true, false}}, {}, {kBadHeader}},
+    {"two spaces after the comma", {{"mmem:data \"arbi:x\",  #11a", true, false}}, {}, {kBadHeader}},
+    {"no quotes", {{"mmem:data arbi:x,#11a", true, false}}, {}, {kBadHeader}},
+    {"memory command without a block", {{"mmem:data \"arbi:x\",", true, false}}, {}, {kBadHeader}},
+    {"short block", {{"mmem:data \"arbi:f\",#15ab", true, false}}, {}, {kShortBlock}},
+    {"END inside the header", {{"mmem:data \"arbi:f\",#1", true, false}}, {}, {kShortBlock}},
+    {"unknown memory", {{"mmem:data \"nvwfm:g\",#12ab", true, false}}, {}, {kUnknownMemory}},
+    {"unknown command", {{"FOO:BAR 1", true, false}}, {}, {kUndefinedHeader}},
+    {"device clear drops a half-sent block",
+     {{"mmem:data \"arbi:h\",#15ab", false, false}, {"*IDN?", true, true}},
+     {},
+     {}},
+    {"errors queue in order",
+     {{"FOO", true, false}, {"mmem:data \"arbi:f\",#15ab", true, false}},
+     {},
+     {kUndefinedHeader, kShortBlock}},
+    {"a full queue ends with an overflow",
+     std::vector<Write>(12, Write{"FOO", true, false}),
+     {},
+     {kUndefinedHeader, kUndefinedHeader, kUndefinedHeader, kUndefinedHeader, kUndefinedHeader,
+      kUndefinedHeader, kUndefinedHeader, kUndefinedHeader, kUndefinedHeader, "-350,\"Queue overflow\""}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Parser, InstrumentInput, ::testing::ValuesIn(kParserCases),
+                         [](const ::testing::TestParamInfo<ParserCase> &param) {
+                             std::string name;
+                             for (const char *p = param.param.title; *p != '\0'; ++p)
+                                 name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+                             return name;
+                         });
+
+// ---- gpib-32.dll --------------------------------------------------------------
+
+class NiStandIn : public BusFolder {};
+
+TEST_F(NiStandIn, ExportsTheEntriesAndALaterNotice) {
+    describe("interface gpib0\n");
+    Library library(SIM_NI_LIBRARY);
+    ASSERT_NE(library.handle, nullptr) << dlerror();
+    Ni ni(library);
+#define NI488_EXPECT_ENTRY(result, name, params, args) EXPECT_NE(ni.name, nullptr) << #name;
+    NI488_FUNCTION_ENTRIES(NI488_EXPECT_ENTRY)
+#undef NI488_EXPECT_ENTRY
+    ASSERT_NE(ni.notice, nullptr);
+    std::string notice(ni.notice);
+    ASSERT_EQ(notice.size(), static_cast<std::size_t>(kNi488NoticeLength));
+    EXPECT_NE(notice.substr(kNi488NoticeYearOffset, kNi488NoticeYearLength), "1994");
+    notice.replace(kNi488NoticeYearOffset, kNi488NoticeYearLength, "1994");
+    EXPECT_EQ(notice, kNi488Notice);
+}
+
+TEST_F(NiStandIn, FindsOnlyDescribedBoards) {
+    describe("interface gpib0\ninterface gpib2\ninterface hpib1\n");
+    Library library(SIM_NI_LIBRARY);
+    Ni ni(library);
+    struct Case {
+        const char *name;
+        int descriptor;
+    };
+    const Case cases[] = {{"gpib0", 0}, {"gpib2", 2}, {"gpib1", -1}, {"gpib", -1},
+                          {"hpib1", -1}, {"gpib00", -1}, {"GPIB0", -1}, {"gpib0 ", -1}};
+    for (const Case &c : cases) {
+        EXPECT_EQ(ni.ibfindA(c.name), c.descriptor) << c.name;
+        EXPECT_EQ(*ni.ibsta & kNi488Err, c.descriptor < 0 ? kNi488Err : 0) << c.name;
+        if (c.descriptor < 0) {
+            EXPECT_EQ(*ni.iberr, kNi488ENEB) << c.name;
+        }
+    }
+}
+
+TEST_F(NiStandIn, AnswersTheIdentityQueryAndTracesEachCall) {
+    describe("interface gpib0\ndevice gpib0 19 kvr\n");
+    Library library(SIM_NI_LIBRARY);
+    Ni ni(library);
+    EXPECT_EQ(ni.ibfindA("gpib0"), 0);
+    EXPECT_EQ(ni.ibonl(0, 0), kNi488Cmpl);
+    int ud = ni.ibdev(0, 19, 0, 8, 1, 0);
+    EXPECT_EQ(ud, 32);
+    EXPECT_EQ(ni.ibclr(ud), kNi488Cmpl);
+    EXPECT_EQ(ni.ibwrt(ud, "*IDN?", 5), kNi488Cmpl);
+    EXPECT_EQ(*ni.ibcntl, 5);
+    char reply[120] = {};
+    EXPECT_EQ(ni.ibrd(ud, reply, 120), kNi488Cmpl | kNi488End);
+    std::string expected = std::string(kIdentity) + "\n";
+    EXPECT_EQ(std::string(reply), expected);
+    EXPECT_EQ(*ni.ibcntl, static_cast<long>(expected.size()));
+    EXPECT_EQ(ni.ibloc(ud), kNi488Cmpl);
+    EXPECT_EQ(ni.ibonl(ud, 0), kNi488Cmpl);
+    std::vector<std::string> lines = {
+        "ibfindA(\"gpib0\") = 0",
+        "ibonl(0,0) = 0x0100",
+        "ibdev(0,19,0,8,1,0) = 32",
+        "ibclr(32) = 0x0100",
+        "ibwrt(32,\"*IDN?\",5) = 0x0100 count=5",
+        "ibrd(32,120) = 0x2100 count=41 \"KVR Instruments,KVR-D K2073D,0000731,2.0\\n\"",
+        "ibloc(32) = 0x0100",
+        "ibonl(32,0) = 0x0100",
+    };
+    EXPECT_EQ(trace(), lines);
+    auto s = status(NI488_LIBRARY_FILE);
+    EXPECT_EQ(statusValue(s, "open"), "0");
+    EXPECT_EQ(statusValue(s, "calls"), "8");
+    EXPECT_EQ(statusValue(s, "device"), "gpib0 19 kvr local files=0 errors=0");
+}
+
+TEST_F(NiStandIn, ReportsErrorsAsTheDriverDoes) {
+    describe("interface gpib0\ndevice gpib0 19 kvr\n");
+    Library library(SIM_NI_LIBRARY);
+    Ni ni(library);
+    int ud = ni.ibdev(0, 19, 0, 8, 1, 0);
+    int absent = ni.ibdev(0, 4, 0, 8, 1, 0);
+    EXPECT_GE(absent, 0) << "a descriptor even where no device listens";
+    struct Case {
+        const char *what;
+        int status;
+        int error;
+    };
+    const Case cases[] = {
+        {"ibwrt to an empty address", ni.ibwrt(absent, "*IDN?", 5), kNi488ENOL},
+        {"ibclr of an empty address", ni.ibclr(absent), kNi488ENOL},
+        {"ibtmo with code 18", ni.ibtmo(ud, 18), kNi488EARG},
+        {"ibconfig with an unknown option", ni.ibconfig(ud, 3, 1), kNi488EARG},
+        {"ibwrt on a closed descriptor", ni.ibwrt(77, "x", 1), kNi488EDVR},
+        {"ibrd on a board", ni.ibrd(ni.ibfindA("gpib0"), nullptr, 0), kNi488EARG},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(c.status & kNi488Err, kNi488Err) << c.what;
+    }
+    // iberr holds the last error; check each by repeating it.
+    EXPECT_EQ((ni.ibwrt(absent, "*IDN?", 5), *ni.iberr), kNi488ENOL);
+    EXPECT_EQ((ni.ibtmo(ud, 18), *ni.iberr), kNi488EARG);
+    EXPECT_EQ((ni.ibwrt(77, "x", 1), *ni.iberr), kNi488EDVR);
+    EXPECT_EQ(ni.ibdev(1, 19, 0, 8, 1, 0), -1);
+    EXPECT_EQ(*ni.iberr, kNi488ENEB);
+    EXPECT_EQ(ni.ibdev(0, 31, 0, 8, 1, 0), -1);
+    EXPECT_EQ(*ni.iberr, kNi488EARG);
+    EXPECT_EQ(ni.ibdev(0, 5, 0, 18, 1, 0), -1);
+    EXPECT_EQ(*ni.iberr, kNi488EARG);
+}
+
+TEST_F(NiStandIn, ReadsTimeOutInRealTime) {
+    describe("interface gpib0\ndevice gpib0 7 silent\ndevice gpib0 19 kvr\n");
+    Library library(SIM_NI_LIBRARY);
+    Ni ni(library);
+    struct Case {
+        const char *what;
+        int address;
+        int code;
+        bool query;
+    };
+    const Case cases[] = {
+        {"empty address, 30 ms", 4, 8, true},
+        {"empty address, 100 ms", 4, 9, true},
+        {"silent device", 7, 8, true},
+        {"instrument with nothing to say", 19, 8, false},
+    };
+    for (const Case &c : cases) {
+        int ud = ni.ibdev(0, c.address, 0, c.code, 1, 0);
+        if (c.query) ni.ibwrt(ud, "*IDN?", 5);
+        char reply[120];
+        auto start = std::chrono::steady_clock::now();
+        int sta = ni.ibrd(ud, reply, sizeof reply);
+        double elapsed = millisecondsSince(start);
+        EXPECT_EQ(sta, kNi488Err | kNi488Timo | kNi488Cmpl) << c.what;
+        EXPECT_EQ(*ni.iberr, kNi488EABO) << c.what;
+        EXPECT_EQ(*ni.ibcntl, 0) << c.what;
+        EXPECT_GE(elapsed, kNi488TimeoutMicroseconds[c.code] / 1000.0) << c.what;
+        ni.ibonl(ud, 0);
+    }
+}
+
+// The module's sending steps: header pieces without END, then the samples
+// with END and byte swapping.
+TEST_F(NiStandIn, StoresSwappedSamplesAsTheInstrumentReceivesThem) {
+    describe("interface gpib0\ndevice gpib0 19 kvr\n");
+    Library library(SIM_NI_LIBRARY);
+    Ni ni(library);
+    int ud = ni.ibdev(0, 19, 0, 8, 1, 0);
+    const std::int16_t samples[] = {1, -1, 32767, -32768, 0x1234};
+    for (const char *memory : {"arbi", "arbq"}) {
+        std::string header = std::string("mmem:data \"") + memory + ":tone\", #";
+        ni.ibeot(ud, 0);
+        ni.ibwrt(ud, header.data(), static_cast<long>(header.size()));
+        ni.ibwrt(ud, "2", 1);
+        ni.ibwrt(ud, "10", 2);
+        ni.ibeot(ud, 1);
+        ni.ibconfig(ud, kNi488OptionSwapBytes, 1);
+        EXPECT_EQ(ni.ibwrt(ud, samples, sizeof samples), kNi488Cmpl);
+        ni.ibconfig(ud, kNi488OptionSwapBytes, 0);
+    }
+    const std::string bigEndian("\x00\x01\xff\xff\x7f\xff\x80\x00\x12\x34", 10);
+    EXPECT_EQ(readFile(stored("gpib0-19", "arbi", "tone")), bigEndian);
+    EXPECT_EQ(readFile(stored("gpib0-19", "arbq", "tone")), bigEndian);
+    EXPECT_EQ(statusValue(status(NI488_LIBRARY_FILE), "device"), "gpib0 19 kvr remote files=2 errors=0");
+    ni.ibloc(ud);
+    EXPECT_EQ(statusValue(status(NI488_LIBRARY_FILE), "device"), "gpib0 19 kvr local files=2 errors=0");
+    std::vector<std::string> lines = trace();
+    ASSERT_GE(lines.size(), 9u);
+    EXPECT_EQ(lines[2], "ibwrt(32,\"mmem:data \\\"arbi:tone\\\", #\",24) = 0x0100 count=24");
+    EXPECT_EQ(lines[6], "ibconfig(32,20,1) = 0x0100");
+    EXPECT_EQ(lines[7], "ibwrt(32,\"\\x01\\x00\\xff\\xff\\xff\\x7f\\x00\\x804\\x12\",10) = 0x0100 count=10");
+}
+
+TEST_F(NiStandIn, WithoutSwappingTheBytesGoAsTheyLie) {
+    describe("interface gpib0\ndevice gpib0 19 kvr\n");
+    Library library(SIM_NI_LIBRARY);
+    Ni ni(library);
+    int ud = ni.ibdev(0, 19, 0, 8, 1, 0);
+    const char block[] = "mmem:data \"arbi:raw\",#13abc";
+    ni.ibwrt(ud, block, sizeof block - 1);
+    EXPECT_EQ(readFile(stored("gpib0-19", "arbi", "raw")), "abc");
+    // ibonl(ud, 1) brings the descriptor back to its ibdev settings.
+    ni.ibeot(ud, 0);
+    ni.ibonl(ud, 1);
+    const char odd[] = "mmem:data \"arbi:odd\",#13xyz";
+    ni.ibconfig(ud, kNi488OptionSwapBytes, 1);
+    ni.ibwrt(ud, odd, sizeof odd - 1);
+    ni.ibconfig(ud, kNi488OptionSwapBytes, 0);
+    EXPECT_EQ(statusValue(status(NI488_LIBRARY_FILE), "device"), "gpib0 19 kvr remote files=1 errors=1")
+        << "swapped header bytes are not a command";
+}
+
+TEST_F(NiStandIn, CountsLoadsAndDescriptorsLeftOpen) {
+    describe("interface gpib0\ndevice gpib0 19 kvr\n");
+    for (int load = 1; load <= 3; ++load) {
+        Library library(SIM_NI_LIBRARY);
+        Ni ni(library);
+        int board = ni.ibfindA("gpib0");
+        int ud = ni.ibdev(0, 19, 0, 8, 1, 0);
+        int other = ni.ibdev(0, 3, 0, 8, 1, 0);
+        auto s = status(NI488_LIBRARY_FILE);
+        EXPECT_EQ(statusValue(s, "loads"), std::to_string(load));
+        EXPECT_EQ(statusValue(s, "open"), "3");
+        std::vector<std::string> handles;
+        for (auto range = s.equal_range("open-handle"); range.first != range.second; ++range.first)
+            handles.push_back(range.first->second);
+        EXPECT_EQ(handles, (std::vector<std::string>{"0 board gpib0", "32 device gpib0 19", "33 device gpib0 3"}));
+        ni.ibonl(board, 0);
+        ni.ibonl(ud, 0);
+        if (load != 2) ni.ibonl(other, 0);  // the second load leaves one open
+        EXPECT_EQ(statusValue(status(NI488_LIBRARY_FILE), "open"), load == 2 ? "1" : "0");
+    }
+    auto s = status(NI488_LIBRARY_FILE);
+    EXPECT_EQ(statusValue(s, "loads"), "3");
+    EXPECT_EQ(statusValue(s, "unloads"), "3");
+    EXPECT_EQ(statusValue(s, "left-open-at-unload"), "1");
+}
+
+// ---- sicl32.dll ---------------------------------------------------------------
+
+class SiclStandIn : public BusFolder {};
+
+TEST_F(SiclStandIn, OpensDescribedInterfacesAndAddresses) {
+    describe("interface hpib7\ninterface gpib0\ndevice gpib0 19 kvr\n");
+    Library library(SIM_SICL_LIBRARY);
+    ASSERT_NE(library.handle, nullptr) << dlerror();
+    Sicl sicl(library);
+#define SICL_EXPECT_ENTRY(name) EXPECT_NE(sicl.name, nullptr) << #name;
+    SICL_ENTRIES(SICL_EXPECT_ENTRY)
+#undef SICL_EXPECT_ENTRY
+    struct Case {
+        const char *address;
+        bool opens;
+    };
+    const Case cases[] = {
+        {"hpib7", true},     {"gpib0", true},     {"hpib7,19", true},  {"gpib0,0", true},
+        {"gpib0,30", true},  {"gpib0,31", false}, {"hpib", false},     {"gpib1", false},
+        {"gpib0,", false},   {"gpib0,x", false},  {"gpib0,100", false}, {"", false},
+    };
+    for (const Case &c : cases) {
+        int id = sicl.iopen(c.address);
+        EXPECT_EQ(id != 0, c.opens) << c.address;
+        if (id != 0) {
+            EXPECT_EQ(sicl.iclose(id), 0) << c.address;
+        }
+    }
+    EXPECT_NE(sicl.iclose(1), 0) << "closing a closed session";
+    EXPECT_EQ(statusValue(status(SICL_LIBRARY_NAME), "open"), "0");
+}
+
+TEST_F(SiclStandIn, ProbesTheWayTheModuleDoes) {
+    describe("interface hpib7\ndevice hpib7 19 kvr\ndevice hpib7 20 foreign\n");
+    Library library(SIM_SICL_LIBRARY);
+    Sicl sicl(library);
+    struct Case {
+        int address;
+        int result;
+        std::string reply;
+        double atLeastMilliseconds;
+    };
+    const Case cases[] = {
+        {19, 0, std::string(kIdentity) + "\n", 0},
+        {20, 0, "Oberon Labs,OL-3320 Frequency Counter,1138,1.4\n", 0},
+        {21, 15, "", 20},
+    };
+    for (const Case &c : cases) {
+        int id = sicl.iopen(("hpib7," + std::to_string(c.address)).c_str());
+        ASSERT_NE(id, 0);
+        unsigned long actual = 99;
+        EXPECT_EQ(sicl.itimeout(id, 20), 0);
+        sicl.iclear(id);
+        sicl.iwrite(id, "*IDN?", 5, 1, &actual);
+        char reply[120] = {};
+        int reason = -1;
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(sicl.iread(id, reply, 120, &reason, &actual), c.result) << c.address;
+        EXPECT_GE(millisecondsSince(start), c.atLeastMilliseconds) << c.address;
+        EXPECT_EQ(std::string(reply, actual), c.reply) << c.address;
+        EXPECT_EQ(reason, c.result == 0 ? 4 : 0) << c.address;
+    }
+    std::vector<std::string> lines = trace();
+    ASSERT_EQ(lines.size(), 15u);
+    EXPECT_EQ(lines[0], "iopen(\"hpib7,19\") = 1");
+    EXPECT_EQ(lines[1], "itimeout(1,20) = 0");
+    EXPECT_EQ(lines[2], "iclear(1) = 0");
+    EXPECT_EQ(lines[3], "iwrite(1,\"*IDN?\",5,1) = 0 actual=5");
+    EXPECT_EQ(lines[4], "iread(1,120) = 0 reason=4 actual=41 \"KVR Instruments,KVR-D K2073D,0000731,2.0\\n\"");
+    EXPECT_EQ(lines[13], "iwrite(3,\"*IDN?\",5,1) = 7 actual=0");
+    EXPECT_EQ(lines[14], "iread(3,120) = 15");
+    EXPECT_EQ(statusValue(status(SICL_LIBRARY_NAME), "open"), "3");
+}
+
+TEST_F(SiclStandIn, ShortReadsLeaveTheRestOfTheReply) {
+    describe("interface gpib0\ndevice gpib0 19 kvr\n");
+    Library library(SIM_SICL_LIBRARY);
+    Sicl sicl(library);
+    int id = sicl.iopen("gpib0,19");
+    unsigned long actual = 0;
+    sicl.iwrite(id, "*IDN?", 5, 1, &actual);
+    char part[8] = {};
+    int reason = 0;
+    EXPECT_EQ(sicl.iread(id, part, sizeof part, &reason, &actual), 0);
+    EXPECT_EQ(std::string(part, actual), "KVR Inst");
+    EXPECT_EQ(reason, 1);
+    char rest[120] = {};
+    EXPECT_EQ(sicl.iread(id, rest, sizeof rest, &reason, &actual), 0);
+    EXPECT_EQ(std::string(rest, actual), "ruments,KVR-D K2073D,0000731,2.0\n");
+    EXPECT_EQ(reason, 4);
+}
+
+TEST_F(SiclStandIn, FormatsTheWaveformCommandAndBlock) {
+    describe("interface gpib0\ndevice gpib0 19 kvr\n");
+    Library library(SIM_SICL_LIBRARY);
+    Sicl sicl(library);
+    int id = sicl.iopen("gpib0,19");
+    const std::int16_t samples[] = {1, -1, 32767, -32768, 0x1234};
+    EXPECT_EQ(sicl.iprintf(id, "mmem:data \"arbi:%s\",", "wave"), 1);
+    EXPECT_EQ(sicl.iprintf(id, "%*wb\n", 5, samples), 1);
+    EXPECT_EQ(sicl.iprintf(id, "mmem:data \"arbq:%s%d\",%%", "wave", 2), 2);
+    EXPECT_EQ(readFile(stored("gpib0-19", "arbi", "wave")), std::string("\x00\x01\xff\xff\x7f\xff\x80\x00\x12\x34", 10));
+    EXPECT_EQ(statusValue(status(SICL_LIBRARY_NAME), "device"), "gpib0 19 kvr remote files=1 errors=0");
+    std::vector<std::string> lines = trace();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[1], "iprintf(1,\"mmem:data \\\"arbi:%s\\\",\",\"wave\") = 1");
+    EXPECT_EQ(lines[2], "iprintf(1,\"%*wb\\n\",5,\"\\x00\\x01\\xff\\xff\\x7f\\xff\\x80\\x00\\x124\") = 1");
+    EXPECT_EQ(lines[3], "iprintf(1,\"mmem:data \\\"arbq:%s%d\\\",%%\",\"wave\",2) = 2");
+
+    // What the library cannot format, and a device that is not there.
+    int absent = sicl.iopen("gpib0,3");
+    struct Case {
+        const char *what;
+        int result;
+    };
+    const Case cases[] = {
+        {"an unknown conversion", sicl.iprintf(id, "%f", 1.0)},
+        {"a block with a negative count", sicl.iprintf(id, "%*wb", -1, samples)},
+        {"an interface session", sicl.iprintf(sicl.iopen("gpib0"), "*IDN?\n")},
+        {"an empty address", sicl.iprintf(absent, "*IDN?\n")},
+        {"a closed session", sicl.iprintf(99, "*IDN?\n")},
+    };
+    for (const Case &c : cases) EXPECT_EQ(c.result, -1) << c.what;
+}
+
+TEST_F(SiclStandIn, CountsLoadsAndSessionsLeftOpen) {
+    describe("interface gpib0\n");
+    for (int load = 1; load <= 2; ++load) {
+        Library library(SIM_SICL_LIBRARY);
+        Sicl sicl(library);
+        sicl.iopen("gpib0,5");
+        EXPECT_EQ(statusValue(status(SICL_LIBRARY_NAME), "open"), "1");
+        EXPECT_EQ(statusValue(status(SICL_LIBRARY_NAME), "open-handle"), "1 device gpib0 5");
+    }
+    auto s = status(SICL_LIBRARY_NAME);
+    EXPECT_EQ(statusValue(s, "loads"), "2");
+    EXPECT_EQ(statusValue(s, "unloads"), "2");
+    EXPECT_EQ(statusValue(s, "left-open-at-unload"), "2");
+}
+
+TEST_F(SiclStandIn, WithoutADescriptionTheBusIsEmpty) {
+    unsetenv(SIM_BUS_VARIABLE);
+    Library library(SIM_SICL_LIBRARY);
+    Sicl sicl(library);
+    EXPECT_EQ(sicl.iopen("hpib7"), 0);
+    EXPECT_EQ(sicl.iopen("gpib0,19"), 0);
+}
+
+}  // namespace

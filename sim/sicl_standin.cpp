@@ -1,0 +1,297 @@
+// sicl32.dll: the SICL library's entries, a thin layer over the simulated bus.
+// Sessions are ids into one table; each entry traces itself and refreshes the
+// status file when it returns.
+#include <cstdarg>
+#include <cstdint>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "gpib/driver_abi.h"
+#include "sim/sim.h"
+
+namespace {
+
+// Results of the entries: 0 is success. The values are this library's own.
+enum {
+    kSiclOk = 0,
+    kSiclErrBadAddress = 3,
+    kSiclErrBadId = 4,
+    kSiclErrParameter = 5,
+    kSiclErrNotSupported = 6,
+    kSiclErrNoListener = 7,
+    kSiclErrTimeout = 15,
+    kSiclErrNoResources = 16,
+};
+// Why a read stopped (the reason bits of iread).
+enum { kReasonMaxCount = 1, kReasonChr = 2, kReasonEnd = 4 };
+
+enum { kSessionLimit = 1024 };  // ids 1..kSessionLimit
+enum { kNoAddress = -1 };        // an interface session
+// Sessions start with a long timeout, so that a missing itimeout shows up as
+// a slow run rather than a hang; 0 ms waits as long as the simulator allows.
+const long kDefaultTimeoutMilliseconds = 10000;
+const long kForeverMilliseconds = 1000000;
+
+struct Session {
+    bool open;
+    std::string interfaceName;
+    int address;
+    long timeoutMilliseconds;
+};
+
+struct SiclLibrary {
+    sim::SimBus bus;
+    Session sessions[kSessionLimit + 1];  // index 0 unused: 0 is never an id
+};
+
+SiclLibrary library;
+
+std::vector<std::string> openHandles() {
+    std::vector<std::string> handles;
+    for (int id = 1; id <= kSessionLimit; ++id) {
+        const Session &s = library.sessions[id];
+        if (!s.open) continue;
+        if (s.address == kNoAddress)
+            handles.push_back(std::to_string(id) + " interface " + s.interfaceName);
+        else
+            handles.push_back(std::to_string(id) + " device " + s.interfaceName + " " +
+                              std::to_string(s.address));
+    }
+    return handles;
+}
+
+// Counts loads and unloads of this library in the status file.
+struct Lifetime {
+    Lifetime() { sim::loadBus(library.bus, SICL_LIBRARY_NAME); }
+    ~Lifetime() { sim::unloadBus(library.bus, openHandles()); }
+};
+Lifetime lifetime;
+
+// The exit of every entry: its trace line and the status file.
+int finish(const std::string &call, int result, const std::string &outputs = std::string()) {
+    sim::traceLine(library.bus, call + " = " + std::to_string(result) + outputs);
+    sim::finishCall(library.bus, openHandles());
+    return result;
+}
+
+Session *findSession(int id) {
+    if (id < 1 || id > kSessionLimit || !library.sessions[id].open) return nullptr;
+    return &library.sessions[id];
+}
+
+// The device a session addresses, or null for an interface session.
+sim::SimDevice *sessionDevice(const Session &s, sim::SimInterface **interface) {
+    *interface = sim::findInterface(library.bus, s.interfaceName);
+    if (*interface == nullptr || s.address == kNoAddress) return nullptr;
+    return sim::deviceAt(**interface, s.address);
+}
+
+int deviceResult(sim::DeviceResult result) {
+    switch (result) {
+    case sim::kDeviceOk: return kSiclOk;
+    case sim::kDeviceNoListener: return kSiclErrNoListener;
+    case sim::kDeviceTimeout: return kSiclErrTimeout;
+    }
+    return kSiclErrNotSupported;
+}
+
+std::string trimmed(const std::string &text) {
+    std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return std::string();
+    std::size_t last = text.find_last_not_of(" \t");
+    return text.substr(first, last - first + 1);
+}
+
+// "name" or "name,address" with a described interface name and an address 0..30.
+bool parseAddress(const char *text, std::string *interfaceName, int *address) {
+    std::string value(text);
+    std::size_t comma = value.find(',');
+    *interfaceName = trimmed(value.substr(0, comma));
+    *address = kNoAddress;
+    if (sim::findInterface(library.bus, *interfaceName) == nullptr) return false;
+    if (comma == std::string::npos) return true;
+    std::string digits = trimmed(value.substr(comma + 1));
+    if (digits.empty() || digits.size() > 2 || digits.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    *address = std::stoi(digits);
+    return *address < sim::kAddressCount;
+}
+
+// Sends formatted output; true when the session's device took it.
+bool sendFormatted(int id, const std::string &bytes) {
+    Session *s = findSession(id);
+    if (s == nullptr) return false;
+    sim::SimInterface *interface = nullptr;
+    sim::SimDevice *device = sessionDevice(*s, &interface);
+    if (device == nullptr) return false;
+    // A newline at the end of the output goes with END, as the library's
+    // formatted writes flush on it.
+    bool end = !bytes.empty() && bytes.back() == '\n';
+    return sim::writeDevice(library.bus, *interface, s->address, bytes.data(), bytes.size(), end) ==
+           sim::kDeviceOk;
+}
+
+}  // namespace
+
+GPIB_EXPORT int GPIB_CALL iopen(const char *addr) {
+    std::string call = "iopen(" + sim::quoteText(addr) + ")";
+    std::string interfaceName;
+    int address = kNoAddress;
+    if (addr == nullptr || !parseAddress(addr, &interfaceName, &address)) return finish(call, 0);
+    for (int id = 1; id <= kSessionLimit; ++id) {
+        Session &s = library.sessions[id];
+        if (s.open) continue;
+        s.open = true;
+        s.interfaceName = interfaceName;
+        s.address = address;
+        s.timeoutMilliseconds = kDefaultTimeoutMilliseconds;
+        return finish(call, id);
+    }
+    return finish(call, 0);
+}
+
+GPIB_EXPORT int GPIB_CALL iclose(int id) {
+    std::string call = "iclose(" + std::to_string(id) + ")";
+    Session *s = findSession(id);
+    if (s == nullptr) return finish(call, kSiclErrBadId);
+    s->open = false;
+    return finish(call, kSiclOk);
+}
+
+GPIB_EXPORT int GPIB_CALL iwrite(int id, const char *buf, unsigned long count, int end,
+                                 unsigned long *actual) {
+    std::string call = "iwrite(" + std::to_string(id) + "," + sim::tracePayload(buf, count) + "," +
+                       std::to_string(count) + "," + std::to_string(end) + ")";
+    if (actual != nullptr) *actual = 0;
+    Session *s = findSession(id);
+    if (s == nullptr) return finish(call, kSiclErrBadId);
+    if (buf == nullptr && count > 0) return finish(call, kSiclErrParameter);
+    sim::SimInterface *interface = nullptr;
+    sim::SimDevice *device = sessionDevice(*s, &interface);
+    if (device == nullptr) return finish(call, kSiclErrNotSupported);
+    int result = deviceResult(sim::writeDevice(library.bus, *interface, s->address, buf, count, end != 0));
+    unsigned long sent = result == kSiclOk ? count : 0;
+    if (actual != nullptr) *actual = sent;
+    return finish(call, result, " actual=" + std::to_string(sent));
+}
+
+GPIB_EXPORT int GPIB_CALL iclear(int id) {
+    std::string call = "iclear(" + std::to_string(id) + ")";
+    Session *s = findSession(id);
+    if (s == nullptr) return finish(call, kSiclErrBadId);
+    sim::SimInterface *interface = nullptr;
+    sim::SimDevice *device = sessionDevice(*s, &interface);
+    if (device == nullptr) return finish(call, kSiclOk);  // an interface clear: nothing to reset
+    return finish(call, deviceResult(sim::clearDevice(library.bus, *device)));
+}
+
+GPIB_EXPORT int GPIB_CALL itimeout(int id, long ms) {
+    std::string call = "itimeout(" + std::to_string(id) + "," + std::to_string(ms) + ")";
+    Session *s = findSession(id);
+    if (s == nullptr) return finish(call, kSiclErrBadId);
+    if (ms < 0) return finish(call, kSiclErrParameter);
+    s->timeoutMilliseconds = ms;
+    return finish(call, kSiclOk);
+}
+
+GPIB_EXPORT int GPIB_CALL iread(int id, char *buf, unsigned long max, int *reason, unsigned long *actual) {
+    std::string call = "iread(" + std::to_string(id) + "," + std::to_string(max) + ")";
+    if (reason != nullptr) *reason = 0;
+    if (actual != nullptr) *actual = 0;
+    Session *s = findSession(id);
+    if (s == nullptr) return finish(call, kSiclErrBadId);
+    if (buf == nullptr && max > 0) return finish(call, kSiclErrParameter);
+    sim::SimInterface *interface = nullptr;
+    sim::SimDevice *device = sessionDevice(*s, &interface);
+    if (device == nullptr) return finish(call, kSiclErrNotSupported);
+    long ms = s->timeoutMilliseconds == 0 ? kForeverMilliseconds : s->timeoutMilliseconds;
+    std::size_t received = 0;
+    bool end = false;
+    int result = deviceResult(sim::readDevice(library.bus, *device, buf, max, ms * 1000LL, &received, &end));
+    if (result != kSiclOk) return finish(call, result);
+    int why = end ? kReasonEnd : kReasonMaxCount;
+    if (reason != nullptr) *reason = why;
+    if (actual != nullptr) *actual = received;
+    return finish(call, result,
+                  " reason=" + std::to_string(why) + " actual=" + std::to_string(received) + " " +
+                      sim::tracePayload(buf, received));
+}
+
+GPIB_EXPORT int GPIB_CALL ilocal(int id) {
+    std::string call = "ilocal(" + std::to_string(id) + ")";
+    Session *s = findSession(id);
+    if (s == nullptr) return finish(call, kSiclErrBadId);
+    sim::SimInterface *interface = nullptr;
+    sim::SimDevice *device = sessionDevice(*s, &interface);
+    if (device == nullptr) return finish(call, kSiclOk);
+    return finish(call, deviceResult(sim::localDevice(*device)));
+}
+
+// Formatted output: literal text, "%%", "%s", "%d" and "%*wb" (a count from
+// the arguments, then that many 16-bit words sent most significant byte first
+// as a definite-length block). Returns the number of conversions, or -1 when
+// the format holds anything else or the device does not take the output.
+GPIB_EXPORT int GPIB_CDECL iprintf(int id, const char *format, ...) {
+    std::string call = "iprintf(" + std::to_string(id) + "," + sim::quoteText(format);
+    if (format == nullptr) return finish(call + ")", -1);
+    std::string output;
+    int converted = 0;
+    bool understood = true;
+    va_list arguments;
+    va_start(arguments, format);
+    for (const char *p = format; *p != '\0' && understood; ++p) {
+        if (*p != '%') {
+            output += *p;
+            continue;
+        }
+        ++p;
+        if (*p == '%') {
+            output += '%';
+        } else if (*p == 's') {
+            const char *text = va_arg(arguments, const char *);
+            call += "," + sim::quoteText(text);
+            output += text != nullptr ? text : "";
+            ++converted;
+        } else if (*p == 'd') {
+            int value = va_arg(arguments, int);
+            call += "," + std::to_string(value);
+            output += std::to_string(value);
+            ++converted;
+        } else if (p[0] == '*' && p[1] == 'w' && p[2] == 'b') {
+            p += 2;
+            int count = va_arg(arguments, int);
+            const std::int16_t *words = va_arg(arguments, const std::int16_t *);
+            if (count < 0 || (words == nullptr && count > 0)) {
+                understood = false;
+                break;
+            }
+            std::string data;
+            data.reserve(2 * static_cast<std::size_t>(count));
+            for (int i = 0; i < count; ++i) {
+                std::uint16_t word = static_cast<std::uint16_t>(words[i]);
+                data += static_cast<char>(word >> 8);
+                data += static_cast<char>(word & 0xff);
+            }
+            std::string size = std::to_string(data.size());
+            output += "#" + std::to_string(size.size()) + size + data;
+            call += "," + std::to_string(count) + "," + sim::tracePayload(data.data(), data.size());
+            ++converted;
+        } else {
+            understood = false;
+        }
+    }
+    va_end(arguments);
+    call += ")";
+    if (!understood || !sendFormatted(id, output)) return finish(call, -1);
+    return finish(call, converted);
+}
+
+static_assert(std::is_same<decltype(&iopen), Sicl_iopen *>::value, "iopen has the library's type");
+static_assert(std::is_same<decltype(&iclose), Sicl_iclose *>::value, "iclose has the library's type");
+static_assert(std::is_same<decltype(&iwrite), Sicl_iwrite *>::value, "iwrite has the library's type");
+static_assert(std::is_same<decltype(&iclear), Sicl_iclear *>::value, "iclear has the library's type");
+static_assert(std::is_same<decltype(&itimeout), Sicl_itimeout *>::value, "itimeout has the library's type");
+static_assert(std::is_same<decltype(&iread), Sicl_iread *>::value, "iread has the library's type");
+static_assert(std::is_same<decltype(&ilocal), Sicl_ilocal *>::value, "ilocal has the library's type");
+static_assert(std::is_same<decltype(&iprintf), Sicl_iprintf *>::value, "iprintf has the library's type");

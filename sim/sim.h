@@ -1,0 +1,128 @@
+// The simulated GPIB system behind the stand-in driver libraries: the bus as
+// its description file sets it up, the devices on it, the trace and the status.
+#ifndef VANDREL_SIM_SIM_H
+#define VANDREL_SIM_SIM_H
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// The environment variable that names the bus description file. It belongs
+// to the simulator; the module never reads it.
+#define SIM_BUS_VARIABLE "VANDREL_SIM_BUS"
+
+enum { kAddressCount = 31 };          // primary addresses 0..30
+enum { kCommandLimit = 65536 };       // longest command text a device collects
+enum { kErrorQueueLimit = 10 };       // the instrument's error queue depth
+enum { kTraceQuoteLimit = 80 };       // longer payloads are traced as <N bytes>
+
+// What sits at one address.
+enum DeviceKind { kNoDevice, kKvrDevice, kForeignDevice, kSilentDevice };
+
+// Where the instrument's input parser stands in the byte stream.
+enum ParserState {
+    kParseCommand,      // collecting command text
+    kParseBlockDigit,   // after '#': the digit count
+    kParseBlockCount,   // the byte count digits
+    kParseBlockData,    // the block's bytes
+    kParseAfterBlock,   // one newline may follow the block
+    kParseDiscard,      // skipping a malformed message up to its end
+};
+
+// Outcomes of the device operations.
+enum DeviceResult { kDeviceOk, kDeviceNoListener, kDeviceTimeout };
+
+struct SimDevice {
+    DeviceKind kind;
+    std::string identity;
+    bool remote;
+    ParserState parserState;
+    std::string command;        // command text collected so far
+    std::string blockMemory;    // "arbi", "arbq" or what else the header named
+    std::string blockName;      // waveform name from the header
+    int blockDigits;
+    std::string blockCountText;
+    std::size_t blockSize;
+    std::vector<unsigned char> block;
+    std::string output;         // reply waiting to be read
+    std::vector<std::string> errors;
+    long filesStored;
+};
+
+struct SimInterface {
+    std::string name;
+    SimDevice devices[kAddressCount];
+};
+
+struct SimBus {
+    std::string library;          // the stand-in's file name, e.g. "gpib-32.dll"
+    std::string descriptionPath;  // empty when the variable is not set
+    std::vector<SimInterface> interfaces;
+    std::string storeFolder;      // empty: received files are not written
+    std::string traceFile;        // empty: no trace
+    std::string statusFolder;     // empty: no status file
+    long long wireBytesPerSecond; // 0: transfers take no time
+    std::vector<std::string> problems;  // description lines not understood
+    long loads;
+    long unloads;
+    long leftOpenAtUnload;        // handles still open when the library was unloaded
+    long calls;
+};
+
+// ---- bus (bus.cpp) --------------------------------------------------------
+
+// Reads the bus description named by the environment and the counters of an
+// earlier status file, and counts this load. Called when the library loads.
+void loadBus(SimBus &bus, const char *library);
+// Counts the unload and the handles left open; writes the status a last time.
+void unloadBus(SimBus &bus, const std::vector<std::string> &openHandles);
+// Parses description text into the bus; paths are relative to baseFolder.
+void parseBusDescription(SimBus &bus, const std::string &text, const std::string &baseFolder);
+
+SimInterface *findInterface(SimBus &bus, const std::string &name);
+// The device at address, or null when the address is out of range.
+SimDevice *deviceAt(SimInterface &interface, int address);
+const char *deviceKindName(DeviceKind kind);
+
+// Appends one line to the trace, when there is one.
+void traceLine(SimBus &bus, const std::string &line);
+// Payload text for the trace: a quoted C-escaped string, or "<N bytes>".
+std::string tracePayload(const void *data, std::size_t count);
+std::string quoteText(const char *text);
+
+// Counts one driver call and rewrites the status file with the given open
+// handles (one text each, e.g. "32 device gpib0 19").
+void finishCall(SimBus &bus, const std::vector<std::string> &openHandles);
+
+void sleepMicroseconds(long long microseconds);
+// Time the wire model takes for count bytes.
+void waitForWire(const SimBus &bus, std::size_t count);
+
+// ---- devices (device.cpp) -------------------------------------------------
+
+void resetDevice(SimDevice &device);
+// Device clear: empties the input parser and the output queue.
+DeviceResult clearDevice(SimBus &bus, SimDevice &device);
+// Delivers bytes to the device; end marks the last one with END.
+DeviceResult writeDevice(SimBus &bus, SimInterface &interface, int address, const void *data,
+                         std::size_t count, bool end);
+// Takes at most max bytes of the waiting reply, or waits timeoutMicroseconds
+// in real time and times out when there is none. *end tells whether the
+// reply's last byte was taken.
+DeviceResult readDevice(SimBus &bus, SimDevice &device, void *buffer, std::size_t max,
+                        long long timeoutMicroseconds, std::size_t *count, bool *end);
+DeviceResult localDevice(SimDevice &device);
+
+// The file name a waveform name is stored under: letters, digits, '-' and
+// '_' stay, every other byte becomes %XX, the empty name becomes "%", and
+// long names are cut and carry a hash of the whole name after a '~'.
+std::string storedFileName(const std::string &name);
+// <store>/<interface>-<address>/<memory>/<storedFileName>.bin
+std::string storedFilePath(const SimBus &bus, const std::string &interface, int address,
+                           const std::string &memory, const std::string &name);
+
+}  // namespace sim
+
+#endif
