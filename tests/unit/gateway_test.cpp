@@ -10,8 +10,8 @@ using fakehost::CallResult;
 
 const char kUsage[] = "Usage: vandrel(complex data, 'filename')";
 const char kNotVector[] = "Input data must be a vector, not an array.";
-const char kNotDouble[] = "vandrel: the complex data must be a full (not sparse) double array.";
-const char kBadName[] = "vandrel: the waveform name must not hold a double quote or a control character.";
+const char kNotDouble[] = "Complex data for vandrel must be a full (not sparse) double array.";
+const char kBadName[] = "The waveform name for vandrel must not hold a double quote or a control character.";
 
 // What a download prints on a machine with no driver at all.
 std::vector<std::string> noDriverLines() {
