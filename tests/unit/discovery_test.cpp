@@ -325,6 +325,27 @@ TEST_F(DiscoveryTest, ASiclProbeWhoseOpenFailsIsSkippedWithoutAnotherCall) {
     finish(&state);
 }
 
+TEST_F(DiscoveryTest, TheNiDescriptorIsUsedAsIbdevGaveIt) {
+    // A driver that refuses every device: each probe still runs its calls,
+    // on the descriptor -1 it was given, and releases it.
+    fakebus::installNi();
+    fakebus::bus().niBoards = {0};
+    fakebus::bus().niDeviceFails = true;
+    fakebus::addDevice(19, fakebus::kvrReply());
+    DownloadState state = chooseAndFindInterface();
+    fakebus::bus().trace.clear();
+    findInstrument(&state);
+    std::vector<std::string> expected;
+    for (int address : walkOrder())
+        expected = concat(expected, {"ibdev(0," + std::to_string(address) + ",0,8,1,0)", "ibclr(-1)",
+                                     "ibwrt(-1,\"*IDN?\")", "ibrd(-1,120)", "ibloc(-1)", "ibonl(-1,0)"});
+    EXPECT_EQ(trace(), expected);
+    EXPECT_EQ(printed().back(), kNoInstrument);
+    EXPECT_EQ(state.address, -1);
+    fakebus::bus().faults.clear();  // the calls on -1 the fake saw
+    finish(&state);
+}
+
 TEST_F(DiscoveryTest, TheDeviceNameAndBoardIndexComeFromTheInterfaceName) {
     struct Case {
         bool sicl;

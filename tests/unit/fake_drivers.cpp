@@ -108,7 +108,7 @@ int GPIB_CALL ni_ibconfig(int ud, int option, int value) {
 int GPIB_CALL ni_ibdev(int board, int pad, int sad, int tmo, int eot, int eos) {
     trace("ibdev(" + number(board) + "," + number(pad) + "," + number(sad) + "," + number(tmo) + "," +
           number(eot) + "," + number(eos) + ")");
-    if (theBus.niBoards.count(board) == 0) {
+    if (theBus.niBoards.count(board) == 0 || theBus.niDeviceFails) {
         setStatus(kNi488Err, kNi488EDVR, 0);
         return -1;
     }

@@ -26,6 +26,7 @@ struct Bus {
     std::map<int, Device> devices;         // by primary address
 
     std::set<int> siclOpenFailsAt;  // device addresses whose iopen returns 0
+    bool niDeviceFails = false;     // ibdev returns -1
     int failSampleWrite = 0;        // 1: the first sample write fails, 2: the second
     int sampleWrites = 0;
 

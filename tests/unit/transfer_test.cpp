@@ -160,6 +160,36 @@ TEST_F(TransferTest, SamplesAreTruncatedToTheirLow16Bits) {
     EXPECT_EQ(zeros, (std::vector<std::int16_t>{0, 0, 0, 77}));
 }
 
+// The rule itself, value by value, for comparison with the module's conversion.
+std::int16_t referenceSample(double value) {
+    if (std::isnan(value) || std::fabs(value) >= std::ldexp(1.0, 63)) return 0;
+    long long whole = static_cast<long long>(value);
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(static_cast<unsigned long long>(whole)));
+}
+
+TEST_F(TransferTest, TheConversionAgreesForEveryLengthAndEveryPositionOfAnOddValue) {
+    const double odd[] = {std::nan(""), 3.0e9, -3.0e9, 1.0e19, -2147483648.0, 2147483647.9, -40000.7,
+                          std::numeric_limits<double>::infinity()};
+    for (int length = 0; length <= 70; ++length) {
+        std::vector<double> values(static_cast<std::size_t>(length));
+        for (int k = 0; k < length; ++k) values[static_cast<std::size_t>(k)] = (k % 7 - 3) * 12345.67 + k * 0.5;
+        std::vector<std::int16_t> samples(static_cast<std::size_t>(length) + 1, 0x5A5A);
+        convertSamples(values.data(), length, samples.data());
+        for (int k = 0; k < length; ++k)
+            ASSERT_EQ(samples[static_cast<std::size_t>(k)], referenceSample(values[static_cast<std::size_t>(k)]))
+                << "length " << length << " at " << k;
+        ASSERT_EQ(samples.back(), 0x5A5A) << "written past length " << length;
+        for (int position = 0; position < length; ++position) {
+            std::vector<double> mixed = values;
+            mixed[static_cast<std::size_t>(position)] = odd[position % (sizeof odd / sizeof odd[0])];
+            convertSamples(mixed.data(), length, samples.data());
+            for (int k = 0; k < length; ++k)
+                ASSERT_EQ(samples[static_cast<std::size_t>(k)], referenceSample(mixed[static_cast<std::size_t>(k)]))
+                    << "length " << length << ", odd value at " << position << ", sample " << k;
+        }
+    }
+}
+
 TEST_F(TransferTest, SamplesGoOutBigEndianWithBothLibraries) {
     std::vector<Conversion> cases = conversionCases();
     std::vector<double> re, im;
