@@ -1,7 +1,7 @@
 % The same complex points turned into two definite-length blocks of
 % big-endian 16-bit samples in M code, as an Octave user would write it
-% without the module. Prints "m_code <median seconds for both parts>" and
-% writes the blocks to OUTDIR/m_code.i and OUTDIR/m_code.q.
+% without the module. Prints "m_code <median processor seconds for both
+% parts>" and writes the blocks to OUTDIR/m_code.i and OUTDIR/m_code.q.
 function peers_m(signal, len, outdir, repeats)
   f = fopen(signal, 'rb');
   both = fread(f, [len 2], 'double');
@@ -10,14 +10,14 @@ function peers_m(signal, len, outdir, repeats)
   clear both;
   times = zeros(repeats, 1);
   for r = 1:repeats
-    t = tic;
+    t = cputime;
     blocks = {real(iq), imag(iq)};
     for p = 1:2
       bytes = typecast(swapbytes(int16(fix(blocks{p}))), 'uint8');
       count = sprintf('%d', numel(bytes));
       blocks{p} = [uint8(sprintf('#%d%s', numel(count), count)), bytes];
     end
-    times(r) = toc(t);
+    times(r) = cputime - t;
   end
   suffixes = {'i', 'q'};
   for p = 1:2
