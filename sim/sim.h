@@ -1,5 +1,37 @@
 // The simulated GPIB system behind the stand-in driver libraries: the bus as
 // its description file sets it up, the devices on it, the trace and the status.
+//
+// The bus description, one key a line ('#' starts a comment line; paths are
+// relative to the description's folder):
+//   interface NAME                    a board or interface: gpib0, hpib7, hpib
+//   device NAME ADDRESS KIND [ID]     ADDRESS 0..30; KIND kvr (the KVR-D),
+//                                     foreign (answers "*IDN?" as someone
+//                                     else), silent (listens, never answers);
+//                                     ID replaces the identity reply
+//   store FOLDER                      where received waveforms are written:
+//                                     FOLDER/<interface>-<address>/<arbi|arbq>/<name>.bin
+//   trace FILE                        one line appended per driver call
+//   status FOLDER                     FOLDER/<library>.status, rewritten after each call
+//   wire BYTES_PER_SECOND             transfers take the time a wire of that speed takes
+// A line the simulator does not understand is listed as a "problem" in the
+// status file. An empty address reads time out after the session's timeout,
+// in real time.
+//
+// The trace: `call(arguments) = result` and what the call gave back, e.g.
+//   ibdev(0,19,0,8,1,0) = 32
+//   ibwrt(32,"*IDN?",5) = 0x0100 count=5
+//   ibrd(33,120) = 0xc100 iberr=EABO
+//   iopen("hpib7,19") = 1
+//   iread(1,120) = 0 reason=4 actual=41 "KVR Instruments,..."
+//   iprintf(1,"%*wb\n",1000,<2000 bytes>) = 1
+// Payloads up to kTraceQuoteLimit bytes are quoted with C escapes (\xNN for
+// other bytes); longer ones are shown as <N bytes>.
+//
+// The status file: lines "key value": library, bus, loads, unloads,
+// left-open-at-unload, calls (these four add up over loads), open (handles
+// open now), one "open-handle" line per open descriptor or session, one
+// "device" line per device ("gpib0 19 kvr remote files=2 errors=0"), and
+// "problem" lines.
 #ifndef VANDREL_SIM_SIM_H
 #define VANDREL_SIM_SIM_H
 
