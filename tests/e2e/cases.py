@@ -783,6 +783,14 @@ CASES = [
          errors=["Input data must be a vector, not an array."],
          no_bus_calls=True),
 
+    # A double quote would end the quoted file name and let the rest of the
+    # name reach the instrument as a command.
+    Case("name-with-quote", (NI,), ["interface gpib0", "device gpib0 19 kvr"],
+         [Call("", [], None, code="vandrel([1 2], 'a\"; *RST')")],
+         [],
+         errors=["The waveform name for vandrel must not hold a double quote or a control character."],
+         no_bus_calls=True),
+
     # -- the help beside the module -------------------------------------------------
     Case("help-text", (), [], [Call("", [], None, code="help vandrel")], [], help_text=True),
 ]
