@@ -316,9 +316,25 @@ void sleepMicroseconds(long long microseconds) {
     if (microseconds > 0) std::this_thread::sleep_for(std::chrono::microseconds(microseconds));
 }
 
+namespace {
+
+long long steadyMicroseconds() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+void startDataCall(SimBus &bus) { bus.callStartMicroseconds = steadyMicroseconds(); }
+
 void waitForWire(const SimBus &bus, std::size_t count) {
     if (bus.wireBytesPerSecond <= 0) return;
-    sleepMicroseconds(static_cast<long long>(count) * 1000000LL / bus.wireBytesPerSecond);
+    long long wire = static_cast<long long>(count) * 1000000LL / bus.wireBytesPerSecond;
+    long long now = steadyMicroseconds();
+    long long start = bus.callStartMicroseconds;
+    if (start <= 0 || start > now) start = now;  // no data call noted
+    sleepMicroseconds(start + wire - now);
 }
 
 }  // namespace sim

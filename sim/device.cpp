@@ -269,7 +269,6 @@ DeviceResult writeDevice(SimBus &bus, SimInterface &interface, int address, cons
     SimDevice *device = deviceAt(interface, address);
     if (device == nullptr || device->kind == kNoDevice) return kDeviceNoListener;
     device->remote = true;
-    waitForWire(bus, count);
     const unsigned char *bytes = static_cast<const unsigned char *>(data);
     std::size_t at = 0;
     while (at < count) {
@@ -289,6 +288,9 @@ DeviceResult writeDevice(SimBus &bus, SimInterface &interface, int address, cons
         }
     }
     if (end) endOfMessage(*device);
+    // The device takes the bytes as they arrive: the wire time covers its
+    // work on them.
+    waitForWire(bus, count);
     return kDeviceOk;
 }
 

@@ -285,6 +285,7 @@ GPIB_EXPORT int GPIB_CALL ibconfig(int ud, int option, int value) {
 }
 
 GPIB_EXPORT int GPIB_CALL ibwrt(int ud, const void *buf, long count) {
+    sim::startDataCall(driver.bus);
     std::string call = "ibwrt(" + std::to_string(ud) + "," +
                        sim::tracePayload(buf, count > 0 ? static_cast<std::size_t>(count) : 0) + "," +
                        std::to_string(count) + ")";
@@ -311,6 +312,7 @@ GPIB_EXPORT int GPIB_CALL ibwrt(int ud, const void *buf, long count) {
 }
 
 GPIB_EXPORT int GPIB_CALL ibrd(int ud, void *buf, long count) {
+    sim::startDataCall(driver.bus);
     std::string call = "ibrd(" + args({ud, count}) + ")";
     Descriptor *d = findDescriptor(ud);
     if (d == nullptr) return finish(call, failed(kNi488EDVR));

@@ -161,6 +161,7 @@ GPIB_EXPORT int GPIB_CALL iclose(int id) {
 
 GPIB_EXPORT int GPIB_CALL iwrite(int id, const char *buf, unsigned long count, int end,
                                  unsigned long *actual) {
+    sim::startDataCall(library.bus);
     std::string call = "iwrite(" + std::to_string(id) + "," + sim::tracePayload(buf, count) + "," +
                        std::to_string(count) + "," + std::to_string(end) + ")";
     if (actual != nullptr) *actual = 0;
@@ -196,6 +197,7 @@ GPIB_EXPORT int GPIB_CALL itimeout(int id, long ms) {
 }
 
 GPIB_EXPORT int GPIB_CALL iread(int id, char *buf, unsigned long max, int *reason, unsigned long *actual) {
+    sim::startDataCall(library.bus);
     std::string call = "iread(" + std::to_string(id) + "," + std::to_string(max) + ")";
     if (reason != nullptr) *reason = 0;
     if (actual != nullptr) *actual = 0;
@@ -233,6 +235,7 @@ GPIB_EXPORT int GPIB_CALL ilocal(int id) {
 // as a definite-length block). Returns the number of conversions, or -1 when
 // the format holds anything else or the device does not take the output.
 GPIB_EXPORT int GPIB_CDECL iprintf(int id, const char *format, ...) {
+    sim::startDataCall(library.bus);
     std::string call = "iprintf(" + std::to_string(id) + "," + sim::quoteText(format);
     if (format == nullptr) return finish(call + ")", -1);
     std::string output;

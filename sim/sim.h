@@ -96,6 +96,7 @@ struct SimBus {
     std::string traceFile;        // empty: no trace
     std::string statusFolder;     // empty: no status file
     long long wireBytesPerSecond; // 0: transfers take no time
+    long long callStartMicroseconds;  // steady clock at the entry of the data call under way
     std::vector<std::string> problems;  // description lines not understood
     long loads;
     long unloads;
@@ -129,7 +130,11 @@ std::string quoteText(const char *text);
 void finishCall(SimBus &bus, const std::vector<std::string> &openHandles);
 
 void sleepMicroseconds(long long microseconds);
-// Time the wire model takes for count bytes.
+// Notes the entry of a driver call that moves data: the wire time of its
+// bytes counts from there, so the driver's own work on them (formatting,
+// byte swapping) runs while they go out, as on a card that sends by DMA.
+void startDataCall(SimBus &bus);
+// Waits until the wire model has carried count bytes since the data call began.
 void waitForWire(const SimBus &bus, std::size_t count);
 
 // ---- devices (device.cpp) -------------------------------------------------
