@@ -14,7 +14,8 @@
 %   bus_call('empty', KIND, LEN, 0, REPEATS)    times calls that find no
 %       instrument and prints "empty <median s>"
 %   bus_call('memory', KIND, LEN, 0, 1)         prints "memory <input bytes>
-%       <resident bytes before> <peak resident bytes during the call>"
+%       <resident bytes before> <peak resident bytes during the call>" for a
+%       call with the real part alone, then the same for the complex points
 % KIND is 'ni' or 'sicl'; the bus must give the instrument the identity
 % that wireBytes counts.
 function bus_call(mode, kind, len, rate, repeats)
@@ -35,10 +36,12 @@ function bus_call(mode, kind, len, rate, repeats)
       times = timeCalls(iq, name, repeats);
       printf('empty %.6f\n', median(times));
     case 'memory'
-      resetPeak();
-      before = statusBytes('VmRSS');
-      evalc('vandrel(iq, name);');
-      printf('memory %d %d %d\n', 16 * len, before, statusBytes('VmHWM'));
+      re = real(iq);
+      [before, peak] = peakDuring(re, name);
+      printf('memory real %d %d %d\n', 8 * len, before, peak);
+      clear re;
+      [before, peak] = peakDuring(iq, name);
+      printf('memory complex %d %d %d\n', 16 * len, before, peak);
   end
 end
 
@@ -64,6 +67,14 @@ function bytes = wireBytes(kind, len, name)
     block = block + 1;
   end
   bytes = numel('*IDN?') + numel(identity) + 1 + 2 * (command + block);
+end
+
+% The resident size before a call and its peak during the call.
+function [before, peak] = peakDuring(iq, name)
+  resetPeak();
+  before = statusBytes('VmRSS');
+  evalc('vandrel(iq, name);');
+  peak = statusBytes('VmHWM');
 end
 
 function resetPeak()

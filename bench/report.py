@@ -2,9 +2,9 @@
 
 Usage: report.py RESULTS_FOLDER
 Reads convert.json (Google Benchmark), peers.json and m_code.txt (the peers),
-the blocks each way wrote, bus.txt (whole calls), alloc-*.json (allocation
-counts) and memory.txt (the 16M-point call); missing parts are reported as
-not run."""
+the blocks each way wrote, bus.txt (whole calls), alloc-*.json and
+trace-*.txt (allocation counts and the driver calls of one download) and
+memory.txt (the 16M-point call); missing parts are reported as not run."""
 import json
 import os
 import sys
@@ -117,15 +117,18 @@ def main():
         row("host blocks in one 1M-point download, %s" % kind,
             "%d (%d bytes)" % (counts["host_allocations"], counts["host_bytes"]),
             "name + 2 x len = %d bytes" % counts["expected_host_bytes"], "", "exactly these", expected)
+        calls, others = sample_calls(folder, kind, 2 * counts["len"])
+        row("library calls carrying the samples, %s" % kind, "%d (%d a part)" % (calls, calls // 2),
+            "other payloads over 80 bytes: %d" % others, "", "one a part", calls == 2 and others == 0)
         row("allocations inside the transfer, %s" % kind,
             "host %d, C++ heap %d" % (counts["host_allocations_in_transfer"],
                                       counts["module_heap_allocations_in_transfer"]),
             "driver's own %d" % counts["driver_heap_allocations_in_transfer"], "", "none",
             counts["host_allocations_in_transfer"] == 0 and counts["module_heap_allocations_in_transfer"] == 0)
     for fields in read_lines(os.path.join(folder, "memory.txt")):
-        if fields[0] == "memory" and len(fields) == 4:
-            size, before, peak = (float(value) for value in fields[1:])
-            row("16M-point call in Octave: peak resident growth (MiB)", "%.0f" % ((peak - before) / MIB),
+        if fields[0] == "memory" and len(fields) == 5:
+            size, before, peak = (float(value) for value in fields[2:])
+            row("16M %s points in Octave: peak resident growth (MiB)" % fields[1], "%.0f" % ((peak - before) / MIB),
                 "input %.0f" % (size / MIB), "%.2fx input" % ((peak - before) / size), "", None)
 
     header = ("measurement", "this module", "compared with", "ratio", "target", "met")
@@ -138,6 +141,24 @@ def main():
     print("|" + "|".join("-" * (width + 2) for width in widths) + "|")
     for cells in rows:
         print(line(cells))
+
+
+def sample_calls(folder, kind, part_bytes):
+    """Driver calls in the trace whose payload is a whole part's samples, and
+    any other large payloads (a part sent in pieces would show here)."""
+    whole, others = 0, 0
+    try:
+        with open(os.path.join(folder, "trace-%s.txt" % kind)) as trace:
+            for line in trace:
+                if not line.startswith(("ibwrt(", "iprintf(", "iwrite(")):
+                    continue
+                if "<%d bytes>" % part_bytes in line:
+                    whole += 1
+                elif " bytes>" in line:
+                    others += 1
+    except OSError:
+        pass
+    return whole, others
 
 
 def open_bytes(folder, way):
