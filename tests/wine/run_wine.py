@@ -1,0 +1,332 @@
+#!/usr/bin/env python3
+# Runs the end-to-end cases on the Windows module under Wine: the same table
+# of cases and the same checks as the Octave runs, with a Windows host harness.
+"""Usage: run_wine.py --win32 BUILD [--noreplace SO] [--work FOLDER] (--start | --stop | --check-module | CASE ...)
+
+  --start         create the Wine prefix if it is not there yet, start its
+                  server and bring its session up (once, before the cases)
+  --stop          stop the prefix's server (once, after the cases)
+  --check-module  what vandrel.dll exports, imports and carries as resources
+  CASE ...        run these cases of tests/e2e/cases.py (all when none is named)
+
+The prefix is BUILD/wine-prefix (32-bit). Each case lays the stand-in drivers
+it names into the prefix's system32 folder and removes the others, so cases
+take turns; the module, the help file and the harness lie in the case folder.
+The calls are first evaluated by Octave, with a recorder in the module's
+place, so that the code of a case means the same as in the Octave runs; the
+harness then replays the recorded arguments against vandrel.dll. The bus
+description reaches the stand-ins as a Z: path (Wine's drive for the Unix
+root), written with forward slashes, which Windows file calls accept.
+"""
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+E2E = os.path.join(os.path.dirname(HERE), "e2e")
+sys.path.insert(0, E2E)
+import cases  # noqa: E402
+import harness  # noqa: E402
+
+HOST_MODULE = "matlab.exe"
+DRIVERS = ("gpib-32.dll", "sicl32.dll")
+PREFIX_READY = ".vandrel-prefix-ready"
+BOOT_TIMEOUT_SECONDS = 900
+RUN_TIMEOUT_SECONDS = 300
+
+# Stands in for the module while Octave evaluates a case's code: appends
+# each call's arguments to calls.bin in the harness's format.
+RECORDER = r"""function vandrel_record(varargin)
+  fid = fopen('calls.bin', 'a');
+  fprintf(fid, 'call %d\n', nargin);
+  for k = 1:nargin
+    x = varargin{k};
+    dims = size(x);
+    m = dims(1);
+    n = prod(dims(2:end));
+    if ischar(x)
+      fprintf(fid, 'char 0 0 %d %d\n', m, n);
+      fwrite(fid, double(x(:)), 'uchar');
+    elseif isnumeric(x) || islogical(x)
+      z = iscomplex(x);
+      fprintf(fid, '%s %d %d %d %d\n', class(x), issparse(x), z, m, n);
+      v = double(full(x(:)));
+      fwrite(fid, real(v), 'double', 0, 'ieee-le');
+      if z
+        fwrite(fid, imag(v), 'double', 0, 'ieee-le');
+      end
+    else
+      fprintf(fid, '%s 0 0 %d %d\n', class(x), m, n);
+    end
+  end
+  fclose(fid);
+end
+"""
+CALL_PATTERN = re.compile(r"(?<![\w.])vandrel\s*\(")
+
+
+def i386_is_emulated():
+    """Whether i386 programs run through qemu's user-mode emulation here."""
+    try:
+        with open("/proc/sys/fs/binfmt_misc/qemu-i386") as file:
+            return file.readline().strip() == "enabled"
+    except OSError:
+        return False
+
+
+def wine_loader():
+    # The loader itself rather than the wrapper script, so that a preloaded
+    # 32-bit library never meets a 64-bit shell.
+    for path in ("/usr/lib/wine/wine", "/usr/lib/i386-linux-gnu/wine/wine"):
+        if os.access(path, os.X_OK):
+            return path
+    return shutil.which("wine") or "wine"
+
+
+class Wine:
+    """A 32-bit Wine prefix under the Windows build folder."""
+
+    def __init__(self, win32, noreplace):
+        self.win32 = os.path.abspath(win32)
+        self.prefix = os.path.join(self.win32, "wine-prefix")
+        self.system32 = os.path.join(self.prefix, "drive_c", "windows", "system32")
+        self.loader = wine_loader()
+        self.environment = dict(os.environ)
+        self.environment.pop("DISPLAY", None)
+        self.environment.update({
+            "WINEPREFIX": self.prefix,
+            "WINEARCH": "win32",
+            "WINEDEBUG": "-all",
+            # No Mono or Gecko installer: they cannot be fetched and are not needed.
+            "WINEDLLOVERRIDES": "mscoree,mshtml=",
+        })
+        self.preload = None
+        if i386_is_emulated():
+            if not noreplace or not os.path.exists(noreplace):
+                raise SystemExit("run_wine: i386 is emulated here, and the mmap fix-up %r is missing" % noreplace)
+            self.preload = noreplace
+
+    def client_environment(self, base=None):
+        environment = dict(base if base is not None else self.environment)
+        environment.update({k: self.environment[k] for k in
+                            ("WINEPREFIX", "WINEARCH", "WINEDEBUG", "WINEDLLOVERRIDES")})
+        environment.pop("DISPLAY", None)
+        if self.preload:
+            environment["LD_PRELOAD"] = self.preload
+        return environment
+
+    def server(self, *arguments, timeout=120):
+        # The server is a native program: it gets no preload.
+        server = shutil.which("wineserver") or "wineserver"
+        with open(os.path.join(self.win32, "wineserver.log"), "ab") as log:
+            return subprocess.run([server] + list(arguments), env=self.environment, stdin=subprocess.DEVNULL,
+                                  stdout=log, stderr=log, timeout=timeout).returncode
+
+    def run(self, arguments, cwd, stdout_path, stderr_path, environment=None, timeout=RUN_TIMEOUT_SECONDS):
+        """Runs a Windows program. Output goes to files, never pipes: the
+        session's background processes may inherit them and outlive the run."""
+        with open(stdout_path, "wb") as out, open(stderr_path, "wb") as err:
+            start = time.monotonic()
+            done = subprocess.run([self.loader] + arguments, cwd=cwd, env=self.client_environment(environment),
+                                  stdin=subprocess.DEVNULL, stdout=out, stderr=err, timeout=timeout)
+            return done.returncode, time.monotonic() - start
+
+    def start(self):
+        ready = os.path.exists(os.path.join(self.prefix, PREFIX_READY))
+        logs = os.path.join(self.win32, "wine-start")
+        os.makedirs(logs, exist_ok=True)
+        start = time.monotonic()
+        if not ready:
+            self.server("-k")
+            shutil.rmtree(self.prefix, ignore_errors=True)
+            # The server runs in the prefix's folder; wineboot fills it.
+            os.makedirs(self.prefix)
+        if self.server("-p") != 0:
+            print("wineserver did not start")
+            return 1
+        if not ready:
+            code, _ = self.run(["wineboot", "--init"], self.win32, os.path.join(logs, "wineboot.out"),
+                               os.path.join(logs, "wineboot.err"), timeout=BOOT_TIMEOUT_SECONDS)
+            if code != 0 or not os.path.isdir(self.system32):
+                print("wineboot --init failed (%d); see %s" % (code, logs))
+                return 1
+            for library in DRIVERS:
+                self.remove_driver(library)
+            open(os.path.join(self.prefix, PREFIX_READY), "w").close()
+            print("created the prefix %s in %.1f s" % (self.prefix, time.monotonic() - start))
+        # The first program of a session brings up its services; after that a
+        # program starts quickly.
+        code, seconds = self.run(["cmd", "/c", "exit 0"], self.win32, os.path.join(logs, "session.out"),
+                                 os.path.join(logs, "session.err"))
+        print("session up in %.1f s (cmd exit %d)%s" % (
+            seconds, code, ", i386 emulated with the mmap fix-up" if self.preload else ""))
+        return 0 if code == 0 else 1
+
+    def stop(self):
+        self.server("-k")
+        return 0
+
+    def remove_driver(self, library):
+        path = os.path.join(self.system32, library)
+        if os.path.lexists(path):
+            os.remove(path)
+
+
+def z_path(path):
+    """The Windows name of a Unix path through Wine's Z: drive."""
+    return "Z:" + os.path.abspath(path)
+
+
+class WineHost:
+    """The host harness (named like the host executable) with vandrel.dll."""
+
+    name = "wine"
+
+    def __init__(self, wine):
+        self.wine = wine
+
+    def module_files(self):
+        return [os.path.join(self.wine.win32, f) for f in ("vandrel.dll", "vandrel.m", HOST_MODULE)]
+
+    def driver_files(self):
+        return {library: os.path.join(self.wine.win32, "sim", library) for library in DRIVERS}
+
+    def error_line(self, text):
+        return "??? %s\n" % text
+
+    def record(self, folder, script):
+        with open(os.path.join(folder, "vandrel_record.m"), "w") as file:
+            file.write(RECORDER)
+        recording = CALL_PATTERN.sub("vandrel_record(", script)
+        with open(os.path.join(folder, "record_case.m"), "w") as file:
+            file.write(recording)
+        open(os.path.join(folder, "calls.bin"), "wb").close()
+        command = ["octave", "--no-gui", "--norc", "--quiet", "--no-window-system", "--no-history",
+                   "--eval", recording]
+        return subprocess.run(command, cwd=folder, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, timeout=RUN_TIMEOUT_SECONDS)
+
+    def place_drivers(self, folder):
+        # The case's drivers move from beside the module into the system folder.
+        for library in DRIVERS:
+            beside = os.path.join(folder, library)
+            self.wine.remove_driver(library)
+            if os.path.exists(beside):
+                shutil.move(beside, os.path.join(self.wine.system32, library))
+
+    def run(self, folder, script, environment):
+        recorded = self.record(folder, script)
+        octave_out = recorded.stdout.decode("latin-1")
+        if recorded.returncode != 0:
+            return harness.RunResult(octave_out, "recording the calls failed:\n" + recorded.stderr.decode("latin-1"),
+                                     recorded.returncode, 0.0)
+        self.place_drivers(folder)
+        environment = dict(environment)
+        bus = environment.get(harness.BUS_VARIABLE)
+        if bus:
+            environment[harness.BUS_VARIABLE] = z_path(bus)
+        stdout_path = os.path.join(folder, "wine_stdout.bin")
+        stderr_path = os.path.join(folder, "wine_stderr.bin")
+        code, seconds = self.wine.run([os.path.join(folder, HOST_MODULE), "vandrel.dll", "calls.bin"], folder,
+                                      stdout_path, stderr_path, environment)
+        with open(stdout_path, "rb") as out, open(stderr_path, "rb") as err:
+            stdout = out.read().decode("latin-1")
+            stderr = err.read().decode("latin-1")
+        return harness.RunResult(octave_out + stdout, stderr, code, seconds)
+
+
+# ---- the module file itself ---------------------------------------------------
+
+OBJDUMP = "i686-w64-mingw32-objdump"
+WINDRES = "i686-w64-mingw32-windres"
+EXPECTED_STRINGS = ['104, "MATLAB R11 native"', '105, "not inlined"']
+
+
+def dll_exports_and_imports(path):
+    listing = subprocess.run([OBJDUMP, "-p", path], stdout=subprocess.PIPE, check=True).stdout.decode("latin-1")
+    imports = re.findall(r"^\s*DLL Name: (\S+)", listing, re.MULTILINE)
+    exports = []
+    table = listing.split("[Ordinal/Name Pointer] Table", 1)
+    if len(table) == 2:
+        for line in table[1].splitlines()[1:]:
+            match = re.match(r"\s*\[\s*\d+\]\s+(\S+)", line)
+            if not match:
+                break
+            exports.append(match.group(1))
+    return exports, imports
+
+
+def check_module(win32):
+    failures = []
+    dll = os.path.join(win32, "vandrel.dll")
+    exports, imports = dll_exports_and_imports(dll)
+    if exports != ["mexFunction"]:
+        failures.append("vandrel.dll exports %s, expected only mexFunction" % exports)
+    allowed = {HOST_MODULE.lower(), "kernel32.dll", "msvcrt.dll"}
+    if HOST_MODULE.lower() not in [i.lower() for i in imports]:
+        failures.append("vandrel.dll does not import from %s: %s" % (HOST_MODULE, imports))
+    extra = [i for i in imports if i.lower() not in allowed]
+    if extra:
+        failures.append("vandrel.dll imports from %s besides the host, KERNEL32.dll and msvcrt.dll" % extra)
+    rc = subprocess.run([WINDRES, "-i", dll, "-O", "rc"], stdout=subprocess.PIPE, check=True).stdout.decode("latin-1")
+    types = re.findall(r"/\* Type: (\S+)", rc)
+    if types != ["stringtable"]:
+        failures.append("resource types %s, expected one string table" % types)
+    if "LANGUAGE 9, 1" not in rc:
+        failures.append("the string table is not in English (United States)")
+    entries = [line.strip() for line in rc.splitlines() if re.match(r"\s*\d+,", line)]
+    if entries != EXPECTED_STRINGS:
+        failures.append("string table %s, expected %s" % (entries, EXPECTED_STRINGS))
+    for library in DRIVERS:
+        names, _ = dll_exports_and_imports(os.path.join(win32, "sim", library))
+        decorated = [n for n in names if "@" in n]
+        if not names or decorated:
+            failures.append("%s exports %s: the entries must carry their plain names" % (library, names))
+    for failure in failures:
+        print("FAIL " + failure)
+    print("exports %s; imports %s" % (exports, imports))
+    return 1 if failures else 0
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--win32", required=True, help="the Windows build folder")
+    parser.add_argument("--noreplace", help="the 32-bit mmap fix-up preloaded where i386 is emulated")
+    parser.add_argument("--work", help="where the case folders go (default WIN32/wine-cases)")
+    parser.add_argument("--start", action="store_true")
+    parser.add_argument("--stop", action="store_true")
+    parser.add_argument("--check-module", action="store_true")
+    parser.add_argument("names", nargs="*", help="cases to run")
+    arguments = parser.parse_args()
+    if arguments.check_module:
+        return check_module(os.path.abspath(arguments.win32))
+    wine = Wine(arguments.win32, arguments.noreplace)
+    if arguments.start:
+        return wine.start()
+    if arguments.stop:
+        return wine.stop()
+
+    work = arguments.work or os.path.join(wine.win32, "wine-cases")
+    host = WineHost(wine)
+    selected = [cases.case_named(n) for n in arguments.names] if arguments.names else cases.CASES
+    passed = failed = 0
+    for case in selected:
+        failures, result = harness.run_case(host, case, work)
+        if failures:
+            failed += 1
+            print("FAIL %s (%.2f s)" % (case.name, result.seconds))
+            for failure in failures:
+                print("  " + failure.replace("\n", "\n  "))
+        else:
+            passed += 1
+            print("PASS %s (%.2f s)" % (case.name, result.seconds))
+    print("%d passed, %d failed" % (passed, failed))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
