@@ -7,8 +7,9 @@
 %       zeros, but no copy of the argument by Octave), then calls of the
 %       complex points, whose argument Octave copies into separate real and
 %       imaginary arrays for the module; prints "call <median s complex>
-%       <median s real> <modeled wire s>", the wire time being every byte
-%       the call puts on or takes off the bus at RATE bytes a second. The
+%       <median s real> <modeled wire s> <least s complex> <least s real>",
+%       the wire time being every byte the call puts on or takes off the bus
+%       at RATE bytes a second. The
 %       real calls go first: once a large copy has been freed, the C
 %       library's heap behaves differently for the rest of the process.
 %   bus_call('empty', KIND, LEN, 0, REPEATS)    times calls that find no
@@ -30,8 +31,8 @@ function bus_call(mode, kind, len, rate, repeats)
     case 'call'
       realTimes = timeCalls(real(iq), name, repeats);
       complexTimes = timeCalls(iq, name, repeats);
-      printf('call %.6f %.6f %.6f\n', median(complexTimes), median(realTimes), ...
-             wireBytes(kind, len, name) / rate);
+      printf('call %.6f %.6f %.6f %.6f %.6f\n', median(complexTimes), median(realTimes), ...
+             wireBytes(kind, len, name) / rate, min(complexTimes), min(realTimes));
     case 'empty'
       times = timeCalls(iq, name, repeats);
       printf('empty %.6f\n', median(times));

@@ -93,14 +93,15 @@ def main():
     # passes it, and its real part alone, which Octave hands over without a
     # copy.
     for fields in read_lines(os.path.join(folder, "bus.txt")):
-        if fields[0] == "call" and len(fields) == 6:
+        if fields[0] == "call" and len(fields) == 8:
             kind, rate = fields[1], float(fields[2])
-            complex_seconds, real_seconds, wire = (float(value) for value in fields[3:])
+            complex_seconds, real_seconds, wire, complex_least, real_least = (float(value) for value in fields[3:])
             judged = rate == 8e6
-            for label, seconds in (("complex", complex_seconds), ("real", real_seconds)):
+            for label, seconds, least in (("complex", complex_seconds, complex_least),
+                                          ("real", real_seconds, real_least)):
                 overhead = (seconds - wire) / wire
                 row("call, 1M %s points, %s at %g MB/s (s)" % (label, kind, rate / 1e6), "%.4f" % seconds,
-                    "wire %.4f" % wire, "overhead %.2f%%" % (overhead * 100),
+                    "wire %.4f" % wire, "overhead %.2f%% (least %.2f%%)" % (overhead * 100, (least - wire) / wire * 100),
                     "<= 1%" if judged else "", overhead <= 0.01 if judged else None)
         elif fields[0] == "empty" and len(fields) == 4:
             kind, seconds, probes = fields[1], float(fields[2]), float(fields[3])
