@@ -135,6 +135,113 @@ void keyWire(SimBus &bus, std::string rest, const std::string &, int lineNumber)
     bus.wireBytesPerSecond = rate;
 }
 
+// ---- the fault key: one handler per fault kind ----------------------------
+//
+// Each takes the rest of the line after the kind.
+
+typedef void FaultHandler(SimBus &bus, std::string rest, int lineNumber);
+
+// The device a fault names by interface and address; it must be described
+// before the fault.
+SimDevice *faultDevice(SimBus &bus, std::string &rest, int lineNumber, SimInterface **interface) {
+    std::string interfaceName = takeWord(rest);
+    std::string addressText = takeWord(rest);
+    long long address = -1;
+    *interface = findInterface(bus, interfaceName);
+    if (*interface == nullptr || !parseNumber(addressText, &address) || address >= kAddressCount ||
+        (*interface)->devices[address].kind == kNoDevice) {
+        addProblem(bus, lineNumber, "fault on an undescribed device \"" + interfaceName + " " + addressText + "\"");
+        return nullptr;
+    }
+    return &(*interface)->devices[address];
+}
+
+bool takeMemory(SimBus &bus, std::string &rest, int lineNumber, std::string *memory) {
+    *memory = takeWord(rest);
+    if (*memory == "arbi" || *memory == "arbq") return true;
+    addProblem(bus, lineNumber, "fault memory \"" + *memory + "\" is not arbi or arbq");
+    return false;
+}
+
+void faultBlockTimeout(SimBus &bus, std::string rest, int lineNumber) {
+    SimInterface *interface = nullptr;
+    SimDevice *device = faultDevice(bus, rest, lineNumber, &interface);
+    std::string memory;
+    if (device == nullptr || !takeMemory(bus, rest, lineNumber, &memory)) return;
+    long long after = 0;
+    long long waitMs = -1;
+    bool understood = parseNumber(takeWord(rest), &after);
+    if (understood && !rest.empty()) understood = parseNumber(takeWord(rest), &waitMs) && rest.empty();
+    if (!understood) {
+        addProblem(bus, lineNumber, "block-timeout wants BYTES [WAIT_MS]");
+        return;
+    }
+    device->faults.stallMemory = memory;
+    device->faults.stallAfter = static_cast<std::size_t>(after);
+    device->faults.stallWaitMicroseconds = waitMs < 0 ? -1 : waitMs * 1000;
+}
+
+void faultBlockRefused(SimBus &bus, std::string rest, int lineNumber) {
+    SimInterface *interface = nullptr;
+    SimDevice *device = faultDevice(bus, rest, lineNumber, &interface);
+    std::string memory;
+    if (device == nullptr || !takeMemory(bus, rest, lineNumber, &memory)) return;
+    device->faults.refusedMemory = memory;
+}
+
+void faultReadFails(SimBus &bus, std::string rest, int lineNumber) {
+    SimInterface *interface = nullptr;
+    SimDevice *device = faultDevice(bus, rest, lineNumber, &interface);
+    if (device != nullptr) device->faults.readFails = true;
+}
+
+void faultUnterminated(SimBus &bus, std::string rest, int lineNumber) {
+    SimInterface *interface = nullptr;
+    SimDevice *device = faultDevice(bus, rest, lineNumber, &interface);
+    if (device != nullptr) device->faults.unterminated = true;
+}
+
+void faultAlsoAnswers(SimBus &bus, std::string rest, int lineNumber) {
+    SimInterface *interface = nullptr;
+    SimDevice *device = faultDevice(bus, rest, lineNumber, &interface);
+    if (device == nullptr) return;
+    std::string otherText = takeWord(rest);
+    long long other = -1;
+    if (!parseNumber(otherText, &other) || other >= kAddressCount || interface->devices[other].kind != kNoDevice ||
+        homeAddress(*interface, static_cast<int>(other)) != other) {
+        addProblem(bus, lineNumber, "also-answers wants a free address, not \"" + otherText + "\"");
+        return;
+    }
+    interface->alsoAnswers[device - interface->devices].push_back(static_cast<int>(other));
+}
+
+void faultNoticeShort(SimBus &bus, std::string, int) { bus.noticeFault = kNoticeShort; }
+void faultNoticeUnterminated(SimBus &bus, std::string, int) { bus.noticeFault = kNoticeUnterminated; }
+
+struct FaultRow {
+    const char *kind;
+    FaultHandler *handler;
+};
+const FaultRow kFaults[] = {
+    {"block-timeout", faultBlockTimeout},
+    {"block-refused", faultBlockRefused},
+    {"read-fails", faultReadFails},
+    {"unterminated", faultUnterminated},
+    {"also-answers", faultAlsoAnswers},
+    {"notice-short", faultNoticeShort},
+    {"notice-unterminated", faultNoticeUnterminated},
+};
+
+void keyFault(SimBus &bus, std::string rest, const std::string &, int lineNumber) {
+    std::string kind = takeWord(rest);
+    for (const FaultRow &row : kFaults) {
+        if (kind != row.kind) continue;
+        row.handler(bus, rest, lineNumber);
+        return;
+    }
+    addProblem(bus, lineNumber, "unknown fault \"" + kind + "\"");
+}
+
 struct KeyRow {
     const char *key;
     KeyHandler *handler;
@@ -142,6 +249,7 @@ struct KeyRow {
 const KeyRow kKeys[] = {
     {"interface", keyInterface}, {"device", keyDevice}, {"store", keyStore},
     {"trace", keyTrace},         {"status", keyStatus}, {"wire", keyWire},
+    {"fault", keyFault},
 };
 
 std::string statusPath(const SimBus &bus) {
@@ -221,24 +329,54 @@ void parseBusDescription(SimBus &bus, const std::string &text, const std::string
     }
 }
 
+namespace {
+
+// The description's text, or false when it cannot be read.
+bool readDescription(const std::string &path, std::string *text) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return false;
+    std::ostringstream contents;
+    contents << file.rdbuf();
+    *text = contents.str();
+    return true;
+}
+
+void parseDescriptionFile(SimBus &bus, const std::string &text) {
+    bus.descriptionText = text;
+    parseBusDescription(bus, text, fs::path(bus.descriptionPath).parent_path().string());
+}
+
+}  // namespace
+
 void loadBus(SimBus &bus, const char *library) {
     bus.library = library;
     const char *path = std::getenv(SIM_BUS_VARIABLE);
     if (path != nullptr && *path != '\0') {
         bus.descriptionPath = path;
-        std::ifstream file(path, std::ios::binary);
-        if (file) {
-            std::ostringstream text;
-            text << file.rdbuf();
-            fs::path base = fs::path(path).parent_path();
-            parseBusDescription(bus, text.str(), base.string());
-        } else {
+        std::string text;
+        if (readDescription(path, &text))
+            parseDescriptionFile(bus, text);
+        else
             bus.problems.push_back(std::string("cannot read the bus description ") + path);
-        }
     }
     if (!bus.statusFolder.empty()) readCounters(bus);
     ++bus.loads;
     writeStatus(bus, std::vector<std::string>());
+}
+
+void refreshBus(SimBus &bus) {
+    std::string text;
+    if (bus.descriptionPath.empty() || !readDescription(bus.descriptionPath, &text) ||
+        text == bus.descriptionText)
+        return;
+    bus.interfaces.clear();
+    bus.storeFolder.clear();
+    bus.traceFile.clear();
+    bus.statusFolder.clear();
+    bus.wireBytesPerSecond = 0;
+    bus.problems.clear();
+    bus.noticeFault = kNoticeAsShipped;
+    parseDescriptionFile(bus, text);
 }
 
 void unloadBus(SimBus &bus, const std::vector<std::string> &openHandles) {
@@ -255,7 +393,14 @@ SimInterface *findInterface(SimBus &bus, const std::string &name) {
 
 SimDevice *deviceAt(SimInterface &interface, int address) {
     if (address < 0 || address >= kAddressCount) return nullptr;
-    return &interface.devices[address];
+    return &interface.devices[homeAddress(interface, address)];
+}
+
+int homeAddress(const SimInterface &interface, int address) {
+    for (int home = 0; home < kAddressCount; ++home)
+        for (int other : interface.alsoAnswers[home])
+            if (other == address) return home;
+    return address;
 }
 
 const char *deviceKindName(DeviceKind kind) {

@@ -115,7 +115,7 @@ void executeCommand(SimDevice &device, const std::string &text) {
     std::string command = lowered(trimmed(text));
     if (command.empty() || device.kind == kSilentDevice) return;
     if (command == "*idn?") {
-        device.output = device.identity + "\n";
+        device.output = device.faults.unterminated ? device.identity : device.identity + "\n";
     } else if (command == "syst:err?" || command == "system:error?" || command == "syst:err:next?") {
         if (device.errors.empty()) {
             device.output = std::string(kNoError) + "\n";
@@ -265,15 +265,33 @@ DeviceResult clearDevice(SimBus &, SimDevice &device) {
 }
 
 DeviceResult writeDevice(SimBus &bus, SimInterface &interface, int address, const void *data,
-                         std::size_t count, bool end) {
+                         std::size_t count, bool end, long long timeoutMicroseconds) {
     SimDevice *device = deviceAt(interface, address);
     if (device == nullptr || device->kind == kNoDevice) return kDeviceNoListener;
+    // Files go under the address the device was described at, whichever it
+    // answered at.
+    address = homeAddress(interface, address);
     device->remote = true;
     const unsigned char *bytes = static_cast<const unsigned char *>(data);
+    const SimDeviceFaults &faults = device->faults;
     std::size_t at = 0;
     while (at < count) {
         if (device->parserState == kParseBlockData) {
+            if (device->block.empty() && !faults.refusedMemory.empty() && faults.refusedMemory == device->blockMemory)
+                return kDeviceNoListener;
             std::size_t wanted = device->blockSize - device->block.size();
+            if (!faults.stallMemory.empty() && faults.stallMemory == device->blockMemory) {
+                // The device takes no more than the fault lets through; the
+                // rest of the write waits out the timeout.
+                std::size_t room = faults.stallAfter > device->block.size() ? faults.stallAfter - device->block.size() : 0;
+                if (room == 0) {
+                    waitForWire(bus, at);
+                    sleepMicroseconds(faults.stallWaitMicroseconds < 0 ? timeoutMicroseconds
+                                                                       : faults.stallWaitMicroseconds);
+                    return kDeviceTimeout;
+                }
+                if (room < wanted) wanted = room;
+            }
             std::size_t take = count - at < wanted ? count - at : wanted;
             device->block.insert(device->block.end(), bytes + at, bytes + at + take);
             at += take;
@@ -298,6 +316,10 @@ DeviceResult readDevice(SimBus &bus, SimDevice &device, void *buffer, std::size_
                         long long timeoutMicroseconds, std::size_t *count, bool *end) {
     *count = 0;
     *end = false;
+    if (device.faults.readFails && device.kind != kNoDevice) {
+        device.output.clear();
+        return kDeviceIoError;
+    }
     if (device.kind == kNoDevice || device.output.empty()) {
         // Nobody talks: the driver waits its whole timeout, as a real one does.
         sleepMicroseconds(timeoutMicroseconds);

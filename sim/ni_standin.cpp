@@ -2,6 +2,7 @@
 // bus. Each entry finds its descriptor, acts on the bus, then sets the status
 // values, writes its trace line and refreshes the status file in one place.
 #include <cstdio>
+#include <cstring>
 #include <initializer_list>
 #include <string>
 #include <type_traits>
@@ -15,15 +16,19 @@
 GPIB_EXPORT int user_ibsta;
 GPIB_EXPORT int user_iberr;
 GPIB_EXPORT long user_ibcntl;
-GPIB_EXPORT char CopyrightString[kNi488NoticeLength + 1];
+// The notice lies in a larger array, so that the notice faults can make it
+// run on past its 76 bytes and a reader that looks one byte further still
+// reads inside the export.
+enum { kNoticeStorage = 128 };
+GPIB_EXPORT char CopyrightString[kNoticeStorage];
 int user_ibsta = 0;
 int user_iberr = 0;
 long user_ibcntl = 0;
 // The notice of a later driver release: only the year differs.
-char CopyrightString[kNi488NoticeLength + 1] =
+char CopyrightString[kNoticeStorage] =
     "\r\n Copyright 2001 National Instruments Corporation.  All rights reserved. \r\n";
 
-static_assert(sizeof CopyrightString == sizeof kNi488Notice, "the notice keeps its length");
+static_assert(sizeof CopyrightString > sizeof kNi488Notice, "the notice and a byte beyond it fit");
 static_assert(std::is_same<decltype(user_ibsta), Ni488StatusWord>::value, "user_ibsta");
 static_assert(std::is_same<decltype(user_iberr), Ni488ErrorCode>::value, "user_iberr");
 static_assert(std::is_same<decltype(user_ibcntl), Ni488Count>::value, "user_ibcntl");
@@ -78,9 +83,27 @@ std::vector<std::string> openHandles() {
     return handles;
 }
 
+// The notice faults of the description, applied when the library loads.
+const char kShortNotice[] = "\r\n Copyright";  // 12 bytes
+const char kNoticeRunOn = '*';
+
+void applyNoticeFault(sim::NoticeFault fault) {
+    if (fault == sim::kNoticeShort) {
+        std::memset(CopyrightString, 0, sizeof CopyrightString);
+        std::memcpy(CopyrightString, kShortNotice, sizeof kShortNotice);
+    } else if (fault == sim::kNoticeUnterminated) {
+        // The 76 bytes, then more text up to the array's last byte.
+        std::memset(CopyrightString + kNi488NoticeLength, kNoticeRunOn, sizeof CopyrightString - kNi488NoticeLength - 1);
+        CopyrightString[sizeof CopyrightString - 1] = '\0';
+    }
+}
+
 // Counts loads and unloads of this library in the status file.
 struct Lifetime {
-    Lifetime() { sim::loadBus(driver.bus, NI488_LIBRARY_FILE); }
+    Lifetime() {
+        sim::loadBus(driver.bus, NI488_LIBRARY_FILE);
+        applyNoticeFault(driver.bus.noticeFault);
+    }
     ~Lifetime() { sim::unloadBus(driver.bus, openHandles()); }
 };
 Lifetime lifetime;
@@ -159,7 +182,17 @@ sim::SimDevice *addressedDevice(const Descriptor &d, sim::SimInterface **interfa
 }
 
 Outcome deviceOutcome(sim::DeviceResult result) {
-    return result == sim::kDeviceOk ? succeeded() : failed(kNi488ENOL);
+    switch (result) {
+    case sim::kDeviceOk: return succeeded();
+    case sim::kDeviceNoListener: return failed(kNi488ENOL);
+    case sim::kDeviceTimeout: {
+        Outcome outcome = failed(kNi488EABO);
+        outcome.timeout = true;
+        return outcome;
+    }
+    case sim::kDeviceIoError: break;
+    }
+    return failed(kNi488EABO);
 }
 
 bool validTimeoutCode(int code) { return code >= 0 && code < kNi488TimeoutCodeCount; }
@@ -184,6 +217,9 @@ std::string args(std::initializer_list<long long> values) {
 }  // namespace
 
 GPIB_EXPORT int GPIB_CALL ibfindA(const char *name) {
+    // Every download starts here: a description changed since the last one
+    // takes effect now.
+    sim::refreshBus(driver.bus);
     std::string call = "ibfindA(" + sim::quoteText(name) + ")";
     if (name == nullptr) return finishDescriptor(call, -1, kNi488EARG);
     std::string text(name);
@@ -304,7 +340,8 @@ GPIB_EXPORT int GPIB_CALL ibwrt(int ud, const void *buf, long count) {
         for (std::size_t i = 0; i + 1 < size; i += 2) std::swap(swapped[i], swapped[i + 1]);
         bytes = swapped.data();
     }
-    sim::DeviceResult result = sim::writeDevice(driver.bus, *interface, d->address, bytes, size, d->eot);
+    sim::DeviceResult result = sim::writeDevice(driver.bus, *interface, d->address, bytes, size, d->eot,
+                                                timeoutMicroseconds(d->timeoutCode));
     Outcome outcome = deviceOutcome(result);
     outcome.counted = true;
     outcome.count = result == sim::kDeviceOk ? count : 0;
@@ -324,11 +361,7 @@ GPIB_EXPORT int GPIB_CALL ibrd(int ud, void *buf, long count) {
     bool end = false;
     sim::DeviceResult result = sim::readDevice(driver.bus, *device, buf, static_cast<std::size_t>(count),
                                                timeoutMicroseconds(d->timeoutCode), &received, &end);
-    Outcome outcome = succeeded();
-    if (result == sim::kDeviceTimeout) {
-        outcome = failed(kNi488EABO);
-        outcome.timeout = true;
-    }
+    Outcome outcome = deviceOutcome(result);
     outcome.end = end;
     outcome.counted = true;
     outcome.count = static_cast<long>(received);

@@ -183,7 +183,7 @@ TEST(BusDescription, ReadsKeysAndReportsWhatItDoesNotUnderstand) {
         "line 9: device address \"31\" is not 0..30",
         "line 10: unknown device kind \"toaster\"",
         "line 11: interface gpib0 is described twice",
-        "line 15: unknown key \"fault\"",
+        "line 15: unknown fault \"drop-bytes\"",
     };
     EXPECT_EQ(bus.problems, expected);
 }
@@ -557,6 +557,153 @@ TEST_F(NiStandIn, CountsLoadsAndDescriptorsLeftOpen) {
     EXPECT_EQ(statusValue(s, "loads"), "3");
     EXPECT_EQ(statusValue(s, "unloads"), "3");
     EXPECT_EQ(statusValue(s, "left-open-at-unload"), "1");
+}
+
+// ---- faults -------------------------------------------------------------------
+
+TEST(BusDescription, ReadsFaultsAndReportsTheOnesItCannotPlace) {
+    sim::SimBus bus{};
+    sim::parseBusDescription(bus,
+                             "interface gpib0\n"
+                             "device gpib0 19 kvr\n"
+                             "fault block-timeout gpib0 19 arbq 100 50\n"
+                             "fault block-refused gpib0 19 arbi\n"
+                             "fault read-fails gpib0 19\n"
+                             "fault unterminated gpib0 19\n"
+                             "fault also-answers gpib0 19 25\n"
+                             "fault notice-unterminated\n"
+                             "fault read-fails gpib0 20\n"
+                             "fault block-timeout gpib0 19 nvwfm 1\n"
+                             "fault block-timeout gpib0 19 arbi x\n"
+                             "fault also-answers gpib0 19 19\n"
+                             "fault also-answers gpib0 19 25\n"
+                             "fault melt\n",
+                             "/base");
+    const sim::SimDeviceFaults &faults = bus.interfaces[0].devices[19].faults;
+    EXPECT_EQ(faults.stallMemory, "arbq");
+    EXPECT_EQ(faults.stallAfter, 100u);
+    EXPECT_EQ(faults.stallWaitMicroseconds, 50000);
+    EXPECT_EQ(faults.refusedMemory, "arbi");
+    EXPECT_TRUE(faults.readFails);
+    EXPECT_TRUE(faults.unterminated);
+    EXPECT_EQ(bus.noticeFault, sim::kNoticeUnterminated);
+    EXPECT_EQ(sim::homeAddress(bus.interfaces[0], 25), 19);
+    EXPECT_EQ(sim::deviceAt(bus.interfaces[0], 25), &bus.interfaces[0].devices[19]);
+    EXPECT_EQ(sim::homeAddress(bus.interfaces[0], 24), 24);
+    std::vector<std::string> expected = {
+        "line 9: fault on an undescribed device \"gpib0 20\"",
+        "line 10: fault memory \"nvwfm\" is not arbi or arbq",
+        "line 11: block-timeout wants BYTES [WAIT_MS]",
+        "line 12: also-answers wants a free address, not \"19\"",
+        "line 13: also-answers wants a free address, not \"25\"",
+        "line 14: unknown fault \"melt\"",
+    };
+    EXPECT_EQ(bus.problems, expected);
+}
+
+// The device faults as the NI-488.2 stand-in reports them, one download's
+// worth of calls each.
+TEST_F(NiStandIn, InjectsTheDescribedFaults) {
+    struct Case {
+        const char *what;
+        const char *faults;
+        int identityStatus;        // ibrd's status for the identity query
+        std::string identity;      // the bytes it read
+        int realStatus;            // the status of the real part's sample write
+        int imaginaryStatus;       // the same for the imaginary part
+        std::vector<std::string> memories;  // the files stored
+        double leastMs;            // the calls take at least this long
+    };
+    const std::string reply = std::string(kIdentity) + "\n";
+    const Case cases[] = {
+        {"no fault", "", 0x2100, reply, 0x0100, 0x0100, {"arbi", "arbq"}, 0},
+        {"the Q block stalls", "fault block-timeout gpib0 19 arbq 3 40\n", 0x2100, reply, 0x0100, 0xc100,
+         {"arbi"}, 40},
+        {"the Q block stalls for the descriptor's timeout", "fault block-timeout gpib0 19 arbq 0\n", 0x2100, reply,
+         0x0100, 0xc100, {"arbi"}, 300},
+        {"the I block is refused", "fault block-refused gpib0 19 arbi\n", 0x2100, reply, 0x8100, 0x0100, {"arbq"},
+         0},
+        {"reads fail", "fault read-fails gpib0 19\n", 0x8100, "", 0x0100, 0x0100, {"arbi", "arbq"}, 0},
+        {"no newline", "fault unterminated gpib0 19\n", 0x2100, kIdentity, 0x0100, 0x0100, {"arbi", "arbq"}, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(folder / "store");
+        describe(std::string("interface gpib0\ndevice gpib0 19 kvr\n") + c.faults);
+        Library library(SIM_NI_LIBRARY);
+        Ni ni(library);
+        auto start = std::chrono::steady_clock::now();
+        int ud = ni.ibdev(0, 19, 0, 10, 1, 0);  // code 10: 300 ms
+        ni.ibwrt(ud, "*IDN?", 5);
+        char buffer[120] = {};
+        EXPECT_EQ(ni.ibrd(ud, buffer, sizeof buffer), c.identityStatus);
+        EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(*ni.ibcntl)), c.identity);
+        const char *headers[] = {"mmem:data \"arbi:w\", #16", "mmem:data \"arbq:w\", #16"};
+        const int expected[] = {c.realStatus, c.imaginaryStatus};
+        for (int part = 0; part < 2; ++part) {
+            ni.ibclr(ud);
+            ni.ibeot(ud, 0);
+            ni.ibwrt(ud, headers[part], static_cast<long>(std::strlen(headers[part])));
+            ni.ibeot(ud, 1);
+            EXPECT_EQ(ni.ibwrt(ud, "abcdef", 6), expected[part]) << headers[part];
+        }
+        EXPECT_GE(millisecondsSince(start), c.leastMs);
+        std::vector<std::string> memories;
+        for (const char *memory : {"arbi", "arbq"})
+            if (fs::exists(stored("gpib0-19", memory, "w"))) memories.push_back(memory);
+        EXPECT_EQ(memories, c.memories);
+        ni.ibonl(ud, 0);
+    }
+}
+
+TEST_F(NiStandIn, AnswersAtASecondAddressAndStoresUnderTheFirst) {
+    describe("interface gpib0\ndevice gpib0 7 kvr\nfault also-answers gpib0 7 19\n");
+    Library library(SIM_NI_LIBRARY);
+    Ni ni(library);
+    int ud = ni.ibdev(0, 19, 0, 10, 1, 0);
+    ni.ibwrt(ud, "*IDN?", 5);
+    char buffer[120] = {};
+    ni.ibrd(ud, buffer, sizeof buffer);
+    EXPECT_EQ(std::string(buffer), std::string(kIdentity) + "\n");
+    const char command[] = "mmem:data \"arbi:w\",#12ab";
+    ni.ibwrt(ud, command, static_cast<long>(std::strlen(command)));
+    EXPECT_TRUE(fs::exists(stored("gpib0-7", "arbi", "w")));
+    EXPECT_FALSE(fs::exists(folder / "store" / "gpib0-19"));
+    ni.ibonl(ud, 0);
+}
+
+TEST_F(NiStandIn, RewritesItsNoticeAsTheDescriptionSays) {
+    struct Case {
+        const char *fault;
+        std::string notice;  // up to the first terminator
+    };
+    std::string runOn = "\r\n Copyright 2001 National Instruments Corporation.  All rights reserved. \r\n";
+    runOn += std::string(127 - runOn.size(), '*');
+    const Case cases[] = {
+        {"", "\r\n Copyright 2001 National Instruments Corporation.  All rights reserved. \r\n"},
+        {"fault notice-short\n", "\r\n Copyright"},
+        {"fault notice-unterminated\n", runOn},
+    };
+    for (const Case &c : cases) {
+        describe(std::string("interface gpib0\n") + c.fault);
+        Library library(SIM_NI_LIBRARY);
+        Ni ni(library);
+        EXPECT_EQ(std::string(ni.notice), c.notice) << c.fault;
+    }
+}
+
+TEST_F(NiStandIn, ReadsAChangedDescriptionAtTheNextFind) {
+    describe("interface gpib0\n");
+    Library library(SIM_NI_LIBRARY);
+    Ni ni(library);
+    EXPECT_EQ(ni.ibfindA("gpib1"), -1);
+    describe("interface gpib1\ndevice gpib1 3 kvr\n");
+    EXPECT_EQ(ni.ibfindA("gpib1"), 1);
+    EXPECT_EQ(ni.ibfindA("gpib0"), -1);
+    ni.ibonl(1, 0);
+    auto s = status(NI488_LIBRARY_FILE);
+    EXPECT_EQ(statusValue(s, "loads"), "1");
+    EXPECT_EQ(statusValue(s, "interface"), "gpib1");
 }
 
 // ---- sicl32.dll ---------------------------------------------------------------

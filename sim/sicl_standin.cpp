@@ -22,6 +22,7 @@ enum {
     kSiclErrNoListener = 7,
     kSiclErrTimeout = 15,
     kSiclErrNoResources = 16,
+    kSiclErrIo = 17,
 };
 // Why a read stopped (the reason bits of iread).
 enum { kReasonMaxCount = 1, kReasonChr = 2, kReasonEnd = 4 };
@@ -92,6 +93,7 @@ int deviceResult(sim::DeviceResult result) {
     case sim::kDeviceOk: return kSiclOk;
     case sim::kDeviceNoListener: return kSiclErrNoListener;
     case sim::kDeviceTimeout: return kSiclErrTimeout;
+    case sim::kDeviceIoError: return kSiclErrIo;
     }
     return kSiclErrNotSupported;
 }
@@ -101,6 +103,11 @@ std::string trimmed(const std::string &text) {
     if (first == std::string::npos) return std::string();
     std::size_t last = text.find_last_not_of(" \t");
     return text.substr(first, last - first + 1);
+}
+
+long long sessionTimeoutMicroseconds(const Session &s) {
+    long ms = s.timeoutMilliseconds == 0 ? kForeverMilliseconds : s.timeoutMilliseconds;
+    return ms * 1000LL;
 }
 
 // "name" or "name,address" with a described interface name and an address 0..30.
@@ -128,8 +135,8 @@ bool sendFormatted(int id, const std::string &bytes) {
     // A newline at the end of the output goes with END, as the library's
     // formatted writes flush on it.
     bool end = !bytes.empty() && bytes.back() == '\n';
-    return sim::writeDevice(library.bus, *interface, s->address, bytes.data(), bytes.size(), end) ==
-           sim::kDeviceOk;
+    return sim::writeDevice(library.bus, *interface, s->address, bytes.data(), bytes.size(), end,
+                            sessionTimeoutMicroseconds(*s)) == sim::kDeviceOk;
 }
 
 }  // namespace
@@ -171,7 +178,8 @@ GPIB_EXPORT int GPIB_CALL iwrite(int id, const char *buf, unsigned long count, i
     sim::SimInterface *interface = nullptr;
     sim::SimDevice *device = sessionDevice(*s, &interface);
     if (device == nullptr) return finish(call, kSiclErrNotSupported);
-    int result = deviceResult(sim::writeDevice(library.bus, *interface, s->address, buf, count, end != 0));
+    int result = deviceResult(
+        sim::writeDevice(library.bus, *interface, s->address, buf, count, end != 0, sessionTimeoutMicroseconds(*s)));
     unsigned long sent = result == kSiclOk ? count : 0;
     if (actual != nullptr) *actual = sent;
     return finish(call, result, " actual=" + std::to_string(sent));
@@ -207,10 +215,10 @@ GPIB_EXPORT int GPIB_CALL iread(int id, char *buf, unsigned long max, int *reaso
     sim::SimInterface *interface = nullptr;
     sim::SimDevice *device = sessionDevice(*s, &interface);
     if (device == nullptr) return finish(call, kSiclErrNotSupported);
-    long ms = s->timeoutMilliseconds == 0 ? kForeverMilliseconds : s->timeoutMilliseconds;
     std::size_t received = 0;
     bool end = false;
-    int result = deviceResult(sim::readDevice(library.bus, *device, buf, max, ms * 1000LL, &received, &end));
+    int result = deviceResult(
+        sim::readDevice(library.bus, *device, buf, max, sessionTimeoutMicroseconds(*s), &received, &end));
     if (result != kSiclOk) return finish(call, result);
     int why = end ? kReasonEnd : kReasonMaxCount;
     if (reason != nullptr) *reason = why;

@@ -13,6 +13,35 @@
 //   trace FILE                        one line appended per driver call
 //   status FOLDER                     FOLDER/<library>.status, rewritten after each call
 //   wire BYTES_PER_SECOND             transfers take the time a wire of that speed takes
+//   fault KIND ...                    a fault to inject (below)
+// The faults; INTERFACE ADDRESS name a device described before the fault:
+//   fault block-timeout INTERFACE ADDRESS MEMORY BYTES [WAIT_MS]
+//                                     the device stops taking the MEMORY (arbi,
+//                                     arbq) block after BYTES of its data; the
+//                                     write times out after the session's
+//                                     timeout, or after WAIT_MS when given
+//   fault block-refused INTERFACE ADDRESS MEMORY
+//                                     the write that would carry the first data
+//                                     byte of the MEMORY block fails at once
+//                                     (the device drops off the bus); the bytes
+//                                     before it are taken
+//   fault read-fails INTERFACE ADDRESS
+//                                     every read from the device fails at once
+//                                     and its waiting reply is lost
+//   fault unterminated INTERFACE ADDRESS
+//                                     the identity reply goes out without its
+//                                     closing newline (END still marks its end)
+//   fault also-answers INTERFACE ADDRESS OTHER
+//                                     the device answers at the free address
+//                                     OTHER as well (files go under ADDRESS)
+//   fault notice-short                gpib-32.dll: the notice is 12 bytes long
+//   fault notice-unterminated         gpib-32.dll: the notice runs on past its
+//                                     76 bytes with no terminator there
+// The notice faults are taken when gpib-32.dll loads. The NI-488.2 stand-in,
+// which stays loaded for a whole host session, reads the description again
+// at every ibfindA when its text has changed, so that a test can switch
+// devices and faults between calls; the SICL stand-in is loaded anew for
+// every download and reads it then.
 // A line the simulator does not understand is listed as a "problem" in the
 // status file. An empty address reads time out after the session's timeout,
 // in real time.
@@ -64,7 +93,17 @@ enum ParserState {
 };
 
 // Outcomes of the device operations.
-enum DeviceResult { kDeviceOk, kDeviceNoListener, kDeviceTimeout };
+enum DeviceResult { kDeviceOk, kDeviceNoListener, kDeviceTimeout, kDeviceIoError };
+
+// The faults injected into one device (the fault key of the description).
+struct SimDeviceFaults {
+    std::string stallMemory;         // block-timeout: the memory whose block stalls
+    std::size_t stallAfter;          // ... after this many data bytes
+    long long stallWaitMicroseconds; // ... waiting this long; < 0: the session's timeout
+    std::string refusedMemory;       // block-refused: the memory whose data is refused
+    bool readFails;
+    bool unterminated;
+};
 
 struct SimDevice {
     DeviceKind kind;
@@ -81,12 +120,17 @@ struct SimDevice {
     std::string output;         // reply waiting to be read
     std::vector<std::string> errors;
     long filesStored;
+    SimDeviceFaults faults;
 };
 
 struct SimInterface {
     std::string name;
     SimDevice devices[kAddressCount];
+    std::vector<int> alsoAnswers[kAddressCount];  // further addresses each device answers at
 };
+
+// What the NI-488.2 stand-in does to its notice when it loads.
+enum NoticeFault { kNoticeAsShipped, kNoticeShort, kNoticeUnterminated };
 
 struct SimBus {
     std::string library;          // the stand-in's file name, e.g. "gpib-32.dll"
@@ -98,6 +142,8 @@ struct SimBus {
     long long wireBytesPerSecond; // 0: transfers take no time
     long long callStartMicroseconds;  // steady clock at the entry of the data call under way
     std::vector<std::string> problems;  // description lines not understood
+    NoticeFault noticeFault;
+    std::string descriptionText;  // the description as last read
     long loads;
     long unloads;
     long leftOpenAtUnload;        // handles still open when the library was unloaded
@@ -113,10 +159,16 @@ void loadBus(SimBus &bus, const char *library);
 void unloadBus(SimBus &bus, const std::vector<std::string> &openHandles);
 // Parses description text into the bus; paths are relative to baseFolder.
 void parseBusDescription(SimBus &bus, const std::string &text, const std::string &baseFolder);
+// Reads the description again when its text changed since it was last read:
+// interfaces, devices, faults and paths start afresh, the counters go on.
+void refreshBus(SimBus &bus);
 
 SimInterface *findInterface(SimBus &bus, const std::string &name);
-// The device at address, or null when the address is out of range.
+// The device that answers at address (the one described there, or one that
+// also answers there), or null when the address is out of range.
 SimDevice *deviceAt(SimInterface &interface, int address);
+// The address the device answering at address was described at.
+int homeAddress(const SimInterface &interface, int address);
 const char *deviceKindName(DeviceKind kind);
 
 // Appends one line to the trace, when there is one.
@@ -142,9 +194,10 @@ void waitForWire(const SimBus &bus, std::size_t count);
 void resetDevice(SimDevice &device);
 // Device clear: empties the input parser and the output queue.
 DeviceResult clearDevice(SimBus &bus, SimDevice &device);
-// Delivers bytes to the device; end marks the last one with END.
+// Delivers bytes to the device; end marks the last one with END. A write the
+// device stops taking times out after timeoutMicroseconds, the session's.
 DeviceResult writeDevice(SimBus &bus, SimInterface &interface, int address, const void *data,
-                         std::size_t count, bool end);
+                         std::size_t count, bool end, long long timeoutMicroseconds = 0);
 // Takes at most max bytes of the waiting reply, or waits timeoutMicroseconds
 // in real time and times out when there is none. *end tells whether the
 // reply's last byte was taken.
