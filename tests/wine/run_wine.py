@@ -106,11 +106,11 @@ class Wine:
         })
         self.preload = None
         if i386_is_emulated():
-            if not noreplace or not os.path.exists(noreplace):
-                raise SystemExit("run_wine: i386 is emulated here, and the mmap fix-up %r is missing" % noreplace)
             self.preload = noreplace
 
     def client_environment(self, base=None):
+        if i386_is_emulated() and not (self.preload and os.path.exists(self.preload)):
+            raise SystemExit("run_wine: i386 is emulated here, and the mmap fix-up %r is missing" % self.preload)
         environment = dict(base if base is not None else self.environment)
         environment.update({k: self.environment[k] for k in
                             ("WINEPREFIX", "WINEARCH", "WINEDEBUG", "WINEDLLOVERRIDES")})
@@ -141,7 +141,7 @@ class Wine:
         os.makedirs(logs, exist_ok=True)
         start = time.monotonic()
         if not ready:
-            self.server("-k")
+            self.stop()
             shutil.rmtree(self.prefix, ignore_errors=True)
             # The server runs in the prefix's folder; wineboot fills it.
             os.makedirs(self.prefix)
@@ -167,7 +167,11 @@ class Wine:
         return 0 if code == 0 else 1
 
     def stop(self):
+        if not os.path.isdir(self.prefix):
+            return 0
         self.server("-k")
+        # Gone for good before the prefix is touched again.
+        self.server("-w")
         return 0
 
     def remove_driver(self, library):
