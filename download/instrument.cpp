@@ -16,6 +16,9 @@ const int kIdentityQueryLength = sizeof kIdentityQuery - 1;
 // reply identifies the instrument.
 const char *const kIdentityMarkers[] = {"KVR-D", "K207"};
 
+// The NI-488.2 entries without which no probe can hear an answer.
+const char *const kNi488ProbeEntries[] = {"ibdev", "ibwrt", "ibrd"};
+
 const int kProbeCount = 32;
 const int kFirstAddress = 19;
 const int kLastAddress = 31;
@@ -94,8 +97,17 @@ void findInstrument(DownloadState *state) {
         else if (state->busKind == kBusNi488)
             probeNi488(state, probeAddress(k));
     }
-    if (state->address >= 0)
+    if (state->address >= 0) {
         host::mexPrintf("KVR_addr = %d.\n", state->address);
-    else
-        host::mexPrintf("No KVR-D found.\n");
+        return;
+    }
+    // An instrument may well be there when the driver cannot ask it.
+    if (state->busKind == kBusNi488) {
+        for (const char *entry : kNi488ProbeEntries) {
+            if (ni488::driverHasEntry(entry)) continue;
+            host::mexPrintf("The NI-488.2 driver " NI488_LIBRARY_NAME " lacks the entry %s; it cannot be used.\n", entry);
+            break;
+        }
+    }
+    host::mexPrintf("No KVR-D found.\n");
 }

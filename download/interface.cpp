@@ -55,6 +55,12 @@ void findInterface(DownloadState *state) {
         tryIndexed(state, "gpib", kSiclIndexCount, trySicl);
     } else if (state->busKind == kBusNi488) {
         tryIndexed(state, "gpib", kNi488BoardCount, tryNi488);
+        // A driver that cannot be had finds no board either; say which it
+        // is, so that the user does not go looking for a board.
+        if (state->interfaceName[0] == '\0' && !ni488::driverIsLoaded())
+            host::mexPrintf("The NI-488.2 driver " NI488_LIBRARY_NAME " could not be loaded or identified; it cannot be used.\n");
+        else if (state->interfaceName[0] == '\0' && !ni488::driverHasEntry("ibfindA"))
+            host::mexPrintf("The NI-488.2 driver " NI488_LIBRARY_NAME " lacks the entry ibfindA; it cannot be used.\n");
     }
 
     if (state->interfaceName[0] != '\0')

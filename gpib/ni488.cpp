@@ -122,6 +122,10 @@ void *resolveGpibEntry(const char *name) {
     return entry != nullptr ? entry : fail();
 }
 
+bool driverIsLoaded() { return driver != nullptr; }
+
+bool driverHasEntry(const char *name) { return driver != nullptr && platform::GetProcAddress(driver, name) != nullptr; }
+
 int ibclr(int ud) { return forward<Ni488_ibclr>(kSlot_ibclr, kReturnStatus, ud); }
 int ibconfig(int ud, int option, int value) {
     return forward<Ni488_ibconfig>(kSlot_ibconfig, kReturnStatus, ud, option, value);

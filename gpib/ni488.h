@@ -24,6 +24,12 @@ NI488_FUNCTION_ENTRIES(NI488_DECLARE_WRAPPER)
 // if it is not loaded yet; null (with the failure status set) otherwise.
 void *resolveGpibEntry(const char *name);
 
+// Whether GPIB-32.DLL is loaded and was accepted as the expected driver.
+bool driverIsLoaded();
+// Whether the accepted driver exports the function of that name; false when
+// no driver is loaded. Looks the name up without changing the status.
+bool driverHasEntry(const char *name);
+
 // Forgets the driver and the status as if the module had just been loaded,
 // releasing a loaded driver. The module never calls it; unit tests do,
 // between cases.

@@ -168,6 +168,52 @@ TEST_F(DiscoveryTest, NiTriesGpib0ToGpib3Only) {
     }
 }
 
+// A driver file the language interface cannot load, accept or fully bind is
+// named before the stage's own message; the bus sees what it saw before.
+TEST_F(DiscoveryTest, AnNiDriverThatCannotBeUsedIsNamedBeforeTheStageMessage) {
+    const char kNotLoaded[] = "The NI-488.2 driver GPIB-32.DLL could not be loaded or identified; it cannot be used.\n";
+    auto lacks = [](const std::string &entry) {
+        return "The NI-488.2 driver GPIB-32.DLL lacks the entry " + entry + "; it cannot be used.\n";
+    };
+    struct Case {
+        const char *what;
+        bool loadable;
+        std::string missing;  // an export the driver lacks
+        std::string notice;   // empty: the expected one
+        std::vector<std::string> printed;
+    };
+    std::string otherNotice = kNi488Notice;
+    otherNotice[20] = 'x';
+    const Case cases[] = {
+        {"a file that does not load", false, "", "", {kNotLoaded, kNoInterface}},
+        {"another notice", true, "", otherNotice, {kNotLoaded, kNoInterface}},
+        {"no status word", true, NI488_STATUS_EXPORT, "", {kNotLoaded, kNoInterface}},
+        {"no notice", true, NI488_NOTICE_EXPORT, "", {kNotLoaded, kNoInterface}},
+        {"no ibfindA", true, "ibfindA", "", {lacks("ibfindA"), kNoInterface}},
+        {"no ibdev", true, "ibdev", "", {"Interface = gpib0.\n", lacks("ibdev"), kNoInstrument}},
+        {"no ibwrt", true, "ibwrt", "", {"Interface = gpib0.\n", lacks("ibwrt"), kNoInstrument}},
+        {"no ibrd", true, "ibrd", "", {"Interface = gpib0.\n", lacks("ibrd"), kNoInstrument}},
+        {"a board but no instrument", true, "", "", {"Interface = gpib0.\n", kNoInstrument}},
+    };
+    for (const Case &c : cases) {
+        resetAll();
+        fakekernel::kernel().presentFiles.insert(fakebus::niLibraryPath());
+        std::map<std::string, void *> symbols = fakebus::niSymbols();
+        symbols.erase(c.missing);
+        if (c.loadable) fakekernel::addLibrary(fakebus::niLibraryPath(), symbols);
+        if (!c.notice.empty()) fakebus::setNotice(c.notice);
+        fakebus::bus().niBoards = {0};
+        DownloadState state = chooseAndFindInterface();
+        if (state.interfaceName[0] != '\0') findInstrument(&state);
+        EXPECT_EQ(printed(), concat({"Using National Instruments GPIB Card.\n"}, c.printed)) << c.what;
+        // Only an accepted driver reaches the bus.
+        bool accepted = c.printed[0] != kNotLoaded;
+        EXPECT_EQ(trace().empty(), !accepted || c.missing == "ibfindA") << c.what;
+        EXPECT_EQ(fakebus::onlineNiDescriptors(), 0) << c.what;
+        finish(&state);
+    }
+}
+
 TEST_F(DiscoveryTest, WithNoDriverNothingIsTried) {
     DownloadState state = chooseAndFindInterface();
     EXPECT_TRUE(trace().empty());
