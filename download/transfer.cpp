@@ -153,12 +153,17 @@ int decimalDigits(long long value) {
     return digits;
 }
 
-// Writes one part; returns whether the library accepted its samples.
+// Writes one part; returns whether the library accepted every write of it.
+// A part whose command or header was lost is not stored, however well its
+// samples went out, so each write counts.
 bool sendPartSicl(DownloadState *state, const MemoryPart &part, int len, const std::int16_t *samples,
                   const char *name) {
-    state->sicl.iprintf(state->siclId, part.siclFormat, name);
-    return state->sicl.iprintf(state->siclId, "%*wb\n", len, samples) >= 0;
+    bool commandSent = state->sicl.iprintf(state->siclId, part.siclFormat, name) >= 0;
+    bool samplesSent = state->sicl.iprintf(state->siclId, "%*wb\n", len, samples) >= 0;
+    return commandSent && samplesSent;
 }
+
+bool ni488Written(int status) { return (status & kNi488Err) == 0; }
 
 bool sendPartNi488(DownloadState *state, const MemoryPart &part, int len, const std::int16_t *samples,
                    const char *name) {
@@ -171,18 +176,18 @@ bool sendPartNi488(DownloadState *state, const MemoryPart &part, int len, const 
     command += part.prefix;
     command += name;
     command += "\", #";
-    ni488::ibwrt(device, command.c_str(), static_cast<long>(command.size()));
+    bool sent = ni488Written(ni488::ibwrt(device, command.c_str(), static_cast<long>(command.size())));
     std::snprintf(state->text, sizeof state->text, "%d", decimalDigits(byteCount));
-    ni488::ibwrt(device, state->text, static_cast<long>(std::strlen(state->text)));
+    sent = ni488Written(ni488::ibwrt(device, state->text, static_cast<long>(std::strlen(state->text)))) && sent;
     std::snprintf(state->text, sizeof state->text, "%lld", byteCount);
-    ni488::ibwrt(device, state->text, static_cast<long>(std::strlen(state->text)));
+    sent = ni488Written(ni488::ibwrt(device, state->text, static_cast<long>(std::strlen(state->text)))) && sent;
     ni488::ibeot(device, 1);
     // The driver swaps each byte pair, so the host's little-endian samples
     // leave most significant byte first.
     ni488::ibconfig(device, kNi488OptionSwapBytes, 1);
-    int status = ni488::ibwrt(device, samples, static_cast<long>(byteCount));
+    sent = ni488Written(ni488::ibwrt(device, samples, static_cast<long>(byteCount))) && sent;
     ni488::ibconfig(device, kNi488OptionSwapBytes, 0);
-    return (status & kNi488Err) == 0;
+    return sent;
 }
 
 bool sendPart(DownloadState *state, const MemoryPart &part, const double *values, int len,

@@ -70,6 +70,17 @@ bool sampleWriteFails() {
     return theBus.failSampleWrite != 0 && theBus.sampleWrites == theBus.failSampleWrite;
 }
 
+// Counts a write to device and tells whether it is one of those set to fail.
+bool writeFails(Device *device) {
+    if (device == nullptr) return false;
+    ++device->writes;
+    return device->failWrites.count(device->writes) != 0;
+}
+
+void noteFailedWrite(Device *device) {
+    if (device != nullptr) device->failedWrites.push_back(device->writes);
+}
+
 // ---- NI-488.2 ----------------------------------------------------------
 
 Bus::Session *niSession(const char *entry, int ud) {
@@ -190,7 +201,9 @@ int GPIB_CALL ni_ibwrt(int ud, const void *buf, long count) {
     bool samples = session != nullptr && session->swapBytes;
     trace("ibwrt(" + number(ud) + "," + (samples ? "<" + number(count) + " bytes>" : quoted(bytes)) + ")");
     Device *device = session != nullptr ? deviceAt(session->address) : nullptr;
-    if (device == nullptr || !device->answers || (samples && sampleWriteFails())) {
+    bool chosenToFail = writeFails(device);
+    if (device == nullptr || !device->answers || (samples && sampleWriteFails()) || chosenToFail) {
+        noteFailedWrite(device);
         setStatus(kNi488Err | kNi488Cmpl, device == nullptr || !device->answers ? kNi488ENOL : kNi488EABO, 0);
         return exportedStatus;
     }
@@ -255,7 +268,11 @@ int GPIB_CALL sicl_iwrite(int id, const char *buf, unsigned long count, int end,
           number(end) + ")");
     Device *device = siclDevice(siclSession("iwrite", id));
     if (actual != nullptr) *actual = 0;
-    if (device == nullptr || !device->answers) return kSiclTimeout;
+    bool chosenToFail = writeFails(device);
+    if (device == nullptr || !device->answers || chosenToFail) {
+        noteFailedWrite(device);
+        return kSiclTimeout;
+    }
     device->received += bytes;
     if (actual != nullptr) *actual = count;
     return kSiclNoError;
@@ -332,8 +349,11 @@ int GPIB_CDECL sicl_iprintf(int id, const char *format, ...) {
     va_end(args);
     trace(line + ")");
     Device *device = siclDevice(siclSession("iprintf", id));
-    if (device == nullptr || !device->answers) return -1;
-    if (block && sampleWriteFails()) return -1;
+    bool chosenToFail = writeFails(device);
+    if (device == nullptr || !device->answers || (block && sampleWriteFails()) || chosenToFail) {
+        noteFailedWrite(device);
+        return -1;
+    }
     device->received += output;
     return static_cast<int>(output.size());
 }

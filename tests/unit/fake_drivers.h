@@ -15,6 +15,11 @@ struct Device {
     bool answers = true;     // false: reads fail as if nobody were there
     std::string staleTail;   // bytes the read leaves in the buffer past the count it reports
     std::string received;    // every byte written to it, as it went onto the bus
+    // Writes to this device are numbered from 1 (iwrite, iprintf and ibwrt
+    // alike); those whose numbers are in failWrites fail and reach nothing.
+    std::set<int> failWrites;
+    int writes = 0;
+    std::vector<int> failedWrites;  // the numbers of the writes that failed, for any reason
 };
 
 struct Bus {

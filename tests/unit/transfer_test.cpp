@@ -290,6 +290,49 @@ TEST_F(TransferTest, AFailedSampleWriteIsReportedAndEndsThePartsButStillCloses) 
     }
 }
 
+TEST_F(TransferTest, AnyFailedWriteOfAPartIsReportedAndNeverDone) {
+    // Writes to the instrument are numbered from 1, the identity query. With
+    // NI-488.2 a part is four writes (command, digit, count, samples); with
+    // SICL two (command, block). Every write of the failing part still goes
+    // out, then the close; the Q part is not sent after a failed I part.
+    struct Case {
+        Lib lib;
+        int failing;    // the number of the write that fails
+        int part;       // 0: none fails (the query is not part of the transfer), 1: I, 2: Q
+    };
+    const Case cases[] = {{Lib::kNi, 1, 0},   {Lib::kNi, 2, 1},   {Lib::kNi, 3, 1},   {Lib::kNi, 4, 1},
+                          {Lib::kNi, 5, 1},   {Lib::kNi, 6, 2},   {Lib::kNi, 7, 2},   {Lib::kNi, 8, 2},
+                          {Lib::kNi, 9, 2},   {Lib::kSicl, 1, 0}, {Lib::kSicl, 2, 1}, {Lib::kSicl, 3, 1},
+                          {Lib::kSicl, 4, 2}, {Lib::kSicl, 5, 2}};
+    for (const Case &c : cases) {
+        resetAll();
+        setUpBus(c.lib);
+        fakebus::bus().devices[19].failWrites = {c.failing};
+        download({1.0, 2.0}, {3.0, 4.0}, "tone");
+        std::string what = std::string(libName(c.lib)) + " write " + std::to_string(c.failing);
+
+        std::vector<std::string> lines = {"Timeout set to 3 seconds.\n", kLoadingReal};
+        if (c.part != 1) lines.push_back(kLoadingImaginary);
+        if (c.part == 0) lines.push_back(kDone);
+        if (c.part != 0)
+            lines.push_back(std::string("Writing the ") + (c.part == 1 ? "real" : "imaginary") +
+                            " part to the dual arb failed.\n");
+        EXPECT_EQ(printed(), concat(discoveryLines(c.lib), lines)) << what;
+
+        std::vector<std::string> expected = {c.lib == Lib::kNi ? "ibtmo(16,12)" : "itimeout(2,3000)"};
+        int parts = c.part == 1 ? 1 : 2;
+        for (int k = 1; k <= parts; ++k) {
+            const char *prefix = k == 1 ? "arbi:" : "arbq:";
+            expected = concat(expected, c.lib == Lib::kNi ? niPartTrace(16, prefix, "tone", 2)
+                                                          : siclPartTrace(2, prefix, "tone", 2));
+        }
+        expected = concat(expected, closeTrace(c.lib));
+        EXPECT_EQ(transferTrace(c.lib), expected) << what;
+        EXPECT_EQ(fakebus::bus().devices[19].failedWrites, std::vector<int>{c.failing}) << what;
+        EXPECT_EQ(fakebus::openSiclSessions() + fakebus::onlineNiDescriptors(), 0) << what;
+    }
+}
+
 TEST_F(TransferTest, NothingToSendStillClosesTheInstrument) {
     for (Lib lib : {Lib::kNi, Lib::kSicl}) {
         for (int rows : {0, 1}) {
