@@ -169,7 +169,9 @@ bool sendPartNi488(DownloadState *state, const MemoryPart &part, int len, const 
                    const char *name) {
     const int device = state->niDevice;
     const long long byteCount = 2LL * len;
-    ni488::ibeot(device, 0);
+    // Without END control the header would end the message before its
+    // block: nothing of the part is sent.
+    if (!ni488Written(ni488::ibeot(device, 0))) return false;
     // Built to the name's full length: a cut name would store the waveform
     // under another name.
     std::string command = "mmem:data \"";
@@ -181,10 +183,11 @@ bool sendPartNi488(DownloadState *state, const MemoryPart &part, int len, const 
     sent = ni488Written(ni488::ibwrt(device, state->text, static_cast<long>(std::strlen(state->text)))) && sent;
     std::snprintf(state->text, sizeof state->text, "%lld", byteCount);
     sent = ni488Written(ni488::ibwrt(device, state->text, static_cast<long>(std::strlen(state->text)))) && sent;
-    ni488::ibeot(device, 1);
+    sent = ni488Written(ni488::ibeot(device, 1)) && sent;
     // The driver swaps each byte pair, so the host's little-endian samples
-    // leave most significant byte first.
-    ni488::ibconfig(device, kNi488OptionSwapBytes, 1);
+    // leave most significant byte first. Samples it cannot swap would be
+    // stored the wrong way round: they are not sent.
+    if (!ni488Written(ni488::ibconfig(device, kNi488OptionSwapBytes, 1))) return false;
     sent = ni488Written(ni488::ibwrt(device, samples, static_cast<long>(byteCount))) && sent;
     ni488::ibconfig(device, kNi488OptionSwapBytes, 0);
     return sent;

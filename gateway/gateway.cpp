@@ -1,6 +1,7 @@
 // The module's only export: checks the two inputs, takes the waveform name and
 // the sample buffer from the host, runs one download and gives both back.
 #include <cstdint>
+#include <cstring>
 
 #include "download/download.h"
 #include "gateway/gateway.h"
@@ -43,8 +44,11 @@ void mexFunction(int, host::Array *[], int inputCount, const host::Array *inputs
     long long nameSize = static_cast<long long>(host::mxGetM(nameArray)) * host::mxGetN(nameArray) + 1;
     if (nameSize > 0x7fffffff) nameSize = 0x7fffffff;
     char *name = static_cast<char *>(host::mxCalloc(static_cast<std::size_t>(nameSize), 1));
-    host::mxGetString(nameArray, name, static_cast<int>(nameSize));
-    if (!nameIsSafe(name)) {
+    // Text that holds a NUL copies in whole but reads as cut at it: the
+    // waveform would be stored under a shorter name than the one given.
+    bool copied = host::mxGetString(nameArray, name, static_cast<int>(nameSize)) == 0;
+    bool cut = copied && static_cast<long long>(std::strlen(name)) + 1 < nameSize;
+    if (cut || !nameIsSafe(name)) {
         host::mxFree(name);
         host::mexErrMsgTxt("The waveform name for vandrel must not hold a double quote or a control character.");
     }

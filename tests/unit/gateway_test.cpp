@@ -152,7 +152,7 @@ TEST_F(GatewayTest, TheNameIsCopiedWholeWhateverItsLengthOrContent) {
 TEST_F(GatewayTest, NamesWithAQuoteOrAControlCharacterAreRefusedAfterFreeingTheName) {
     const std::string names[] = {
         "to\"ne", "\"",       "tone\n",       "\ttone", std::string("a\x01z"), std::string("a\x1Fz"),
-        "a\x7Fz", "a\rb",     "tone\";*RST",
+        "a\x7Fz", "a\rb",     "tone\";*RST", std::string("a\0b", 3), std::string("\0", 1),
     };
     fakebus::installNi();
     fakebus::installSicl();

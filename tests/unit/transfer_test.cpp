@@ -333,6 +333,36 @@ TEST_F(TransferTest, AnyFailedWriteOfAPartIsReportedAndNeverDone) {
     }
 }
 
+// A driver that cannot switch END or byte swapping would send a block the
+// instrument cannot store, or store the wrong way round: the part fails
+// without its samples, and nothing of it goes out when END cannot be had.
+TEST_F(TransferTest, APartTheDriverCannotFrameOrSwapIsNotSent) {
+    struct Case {
+        const char *missing;
+        std::size_t sent;  // how much of the I part's calls reach the driver
+    };
+    // The part's calls: END off, the three header writes, END on, swapping.
+    const Case cases[] = {{"ibeot", 0}, {"ibconfig", 5}};
+    for (const Case &c : cases) {
+        resetAll();
+        std::map<std::string, void *> symbols = fakebus::niSymbols();
+        symbols.erase(c.missing);
+        fakekernel::addLibrary(fakebus::niLibraryPath(), symbols);
+        fakekernel::kernel().presentFiles.insert(fakebus::niLibraryPath());
+        fakebus::bus().niBoards = {0};
+        fakebus::addDevice(19, fakebus::kvrReply());
+        download({1.0, 2.0}, {3.0, 4.0}, "tone");
+        EXPECT_EQ(printed(), concat(discoveryLines(Lib::kNi),
+                                    {"Timeout set to 3 seconds.\n", kLoadingReal,
+                                     "Writing the real part to the dual arb failed.\n"}))
+            << c.missing;
+        std::vector<std::string> part = niPartTrace(16, "arbi:", "tone", 2);
+        part.resize(c.sent);
+        EXPECT_EQ(transferTrace(Lib::kNi), concat(concat({"ibtmo(16,12)"}, part), closeTrace(Lib::kNi))) << c.missing;
+        EXPECT_EQ(fakebus::onlineNiDescriptors(), 0) << c.missing;
+    }
+}
+
 TEST_F(TransferTest, NothingToSendStillClosesTheInstrument) {
     for (Lib lib : {Lib::kNi, Lib::kSicl}) {
         for (int rows : {0, 1}) {
