@@ -1,7 +1,7 @@
 // A stand-in for the host executable on 32-bit Windows: exports the R11 services
 // over a small array model, loads vandrel.dll and replays recorded calls.
 //
-// Usage: matlab.exe MODULE CALLS
+// Usage: matlab.exe MODULE CALLS [TIMES]
 //   MODULE  the module's file name, loaded with LoadLibraryA
 //   CALLS   a file of calls, one after the other:
 //             "call" NARGIN "\n", then NARGIN arguments, each
@@ -9,6 +9,8 @@
 //             ROWS*COLUMNS bytes, for a numeric class ROWS*COLUMNS
 //             little-endian doubles (and as many again for the imaginary part
 //             when COMPLEX is 1), for any other class nothing.
+//   TIMES   where to write the seconds the calls took together, one number:
+//           the module's own time, without the start of this program
 // What the module prints goes to stdout byte for byte. An error it raises is
 // shown on stderr as "??? TEXT" and ends the replay with exit status 1, as an
 // error ends the statement in the host. Harness trouble exits with status 2.
@@ -48,6 +50,10 @@ bool callRunning = false;
 // Blocks handed out by mxCalloc in this call and not yet released.
 std::vector<void *> liveBlocks;
 int harnessFaults = 0;
+// The time the calls take, from the first call's start.
+LARGE_INTEGER timerFrequency;
+LARGE_INTEGER callsStarted;
+const char *timesPath = nullptr;
 
 void harnessFault(const char *format, ...) {
     va_list args;
@@ -128,6 +134,17 @@ bool parseCalls(const std::string &data, std::vector<Call> *calls) {
         calls->push_back(call);
     }
     return true;
+}
+
+void writeSeconds() {
+    if (timesPath == nullptr) return;
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    std::FILE *file = std::fopen(timesPath, "w");
+    if (file == nullptr) return;
+    std::fprintf(file, "%.6f\n",
+                 static_cast<double>(now.QuadPart - callsStarted.QuadPart) / static_cast<double>(timerFrequency.QuadPart));
+    std::fclose(file);
 }
 
 const HarnessArray *harnessArray(const void *array) { return static_cast<const HarnessArray *>(array); }
@@ -217,8 +234,8 @@ int main(int argc, char **argv) {
     // The module's text reaches the runner unchanged: no CR is added before LF.
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s MODULE CALLS\n", argv[0]);
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: %s MODULE CALLS [TIMES]\n", argv[0]);
         return 2;
     }
     std::string data;
@@ -238,6 +255,9 @@ int main(int argc, char **argv) {
         return 2;
     }
 
+    timesPath = argc == 4 ? argv[3] : nullptr;
+    QueryPerformanceFrequency(&timerFrequency);
+    QueryPerformanceCounter(&callsStarted);
     for (Call &call : calls) {
         std::vector<const mxArray *> inputs;
         for (const HarnessArray &array : call.inputs) inputs.push_back(reinterpret_cast<const mxArray *>(&array));
@@ -249,6 +269,7 @@ int main(int argc, char **argv) {
             callRunning = false;
             for (void *block : liveBlocks) std::free(block);
             liveBlocks.clear();
+            writeSeconds();
             return 1;
         }
         gateway(0, outputs, static_cast<int>(inputs.size()), inputs.empty() ? nullptr : inputs.data());
@@ -261,6 +282,7 @@ int main(int argc, char **argv) {
             liveBlocks.clear();
         }
     }
+    writeSeconds();
     // The host keeps the module loaded to its end; releasing it here runs the
     // module's own teardown as the host's exit would.
     FreeLibrary(module);

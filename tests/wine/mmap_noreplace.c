@@ -7,7 +7,10 @@
  * 0x7ffe0000 cannot be had. Here a mapping that did not land where it was asked
  * for is undone and reported as EEXIST, which Wine handles as on any kernel.
  * Built freestanding (no 32-bit C library needed): raw system calls through
- * int 0x80, errno through the C library's own __errno_location. */
+ * int 0x80, errno through the C library's own __errno_location. Built for
+ * x86-64 it is empty: native programs that inherit the preload (the 64-bit
+ * Wine server, a shell) then load it quietly and keep their own mmap. */
+#if defined(__i386__)
 
 typedef unsigned int size_t;
 typedef long long off64_t;
@@ -50,3 +53,5 @@ __attribute__((visibility("default"))) void *mmap(void *address, size_t length, 
                                                   long offset) {
     return mmap64(address, length, protection, flags, fd, offset);
 }
+
+#endif

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 # Runs the end-to-end cases on the Windows module under Wine: the same table
 # of cases and the same checks as the Octave runs, with a Windows host harness.
-"""Usage: run_wine.py --win32 BUILD [--noreplace SO] [--work FOLDER] (--start | --stop | --check-module | CASE ...)
+"""Usage: run_wine.py --win32 BUILD [--preload SO] [--work FOLDER] (--start | --stop | --check-module | CASE ...)
 
   --start         create the Wine prefix if it is not there yet, start its
                   server and bring its session up (once, before the cases)
@@ -36,7 +36,16 @@ HOST_MODULE = "matlab.exe"
 DRIVERS = ("gpib-32.dll", "sicl32.dll")
 PREFIX_READY = ".vandrel-prefix-ready"
 BOOT_TIMEOUT_SECONDS = 900
-RUN_TIMEOUT_SECONDS = 300
+# A case takes seconds; a hung session must not hold the whole run.
+RUN_TIMEOUT_SECONDS = 120
+SESSION_ATTEMPTS = 3
+SESSION_TIMEOUT_SECONDS = 240
+# What the loader's $LIB stands for in an i386 program.
+I386_LIB = "lib/i386-linux-gnu"
+# What qemu says when an emulated program dies of a signal it does not
+# handle: a fault of the emulation, not of the Windows code, which Wine would
+# report as an unhandled exception of its own.
+EMULATION_CRASH = "qemu: uncaught target signal"
 
 # Stands in for the module while Octave evaluates a case's code: appends
 # each call's arguments to calls.bin in the harness's format.
@@ -90,7 +99,7 @@ def wine_loader():
 class Wine:
     """A 32-bit Wine prefix under the Windows build folder."""
 
-    def __init__(self, win32, noreplace):
+    def __init__(self, win32, preload):
         self.win32 = os.path.abspath(win32)
         self.prefix = os.path.join(self.win32, "wine-prefix")
         self.system32 = os.path.join(self.prefix, "drive_c", "windows", "system32")
@@ -104,12 +113,10 @@ class Wine:
             # No Mono or Gecko installer: they cannot be fetched and are not needed.
             "WINEDLLOVERRIDES": "mscoree,mshtml=",
         })
-        self.preload = None
-        if i386_is_emulated():
-            self.preload = noreplace
+        self.preload = preload if i386_is_emulated() else None
 
     def client_environment(self, base=None):
-        if i386_is_emulated() and not (self.preload and os.path.exists(self.preload)):
+        if i386_is_emulated() and not (self.preload and os.path.exists(self.preload.replace("$LIB", I386_LIB))):
             raise SystemExit("run_wine: i386 is emulated here, and the mmap fix-up %r is missing" % self.preload)
         environment = dict(base if base is not None else self.environment)
         environment.update({k: self.environment[k] for k in
@@ -131,8 +138,12 @@ class Wine:
         session's background processes may inherit them and outlive the run."""
         with open(stdout_path, "wb") as out, open(stderr_path, "wb") as err:
             start = time.monotonic()
-            done = subprocess.run([self.loader] + arguments, cwd=cwd, env=self.client_environment(environment),
-                                  stdin=subprocess.DEVNULL, stdout=out, stderr=err, timeout=timeout)
+            try:
+                done = subprocess.run([self.loader] + arguments, cwd=cwd, env=self.client_environment(environment),
+                                      stdin=subprocess.DEVNULL, stdout=out, stderr=err, timeout=timeout)
+            except subprocess.TimeoutExpired:
+                err.write(b"run_wine: no end after %d s\n" % timeout)
+                return None, time.monotonic() - start
             return done.returncode, time.monotonic() - start
 
     def start(self):
@@ -159,12 +170,20 @@ class Wine:
             open(os.path.join(self.prefix, PREFIX_READY), "w").close()
             print("created the prefix %s in %.1f s" % (self.prefix, time.monotonic() - start))
         # The first program of a session brings up its services; after that a
-        # program starts quickly.
-        code, seconds = self.run(["cmd", "/c", "exit 0"], self.win32, os.path.join(logs, "session.out"),
-                                 os.path.join(logs, "session.err"))
-        print("session up in %.1f s (cmd exit %d)%s" % (
-            seconds, code, ", i386 emulated with the mmap fix-up" if self.preload else ""))
-        return 0 if code == 0 else 1
+        # program starts quickly. Under emulation a service may crash on the
+        # way up and take the first program with it: it is tried again.
+        for attempt in range(1, SESSION_ATTEMPTS + 1):
+            if attempt > 1:
+                # A session that did not come up is ended whole, services and all.
+                self.stop()
+                self.server("-p")
+            code, seconds = self.run(["cmd", "/c", "exit 0"], self.win32, os.path.join(logs, "session.out"),
+                                     os.path.join(logs, "session.err"), timeout=SESSION_TIMEOUT_SECONDS)
+            print("session start %d: cmd exit %s in %.1f s%s" % (
+                attempt, code, seconds, " (i386 emulated, with the mmap fix-up)" if self.preload else ""))
+            if code == 0:
+                return 0
+        return 1
 
     def stop(self):
         if not os.path.isdir(self.prefix):
@@ -222,6 +241,14 @@ class WineHost:
             if os.path.exists(beside):
                 shutil.move(beside, os.path.join(self.wine.system32, library))
 
+    @staticmethod
+    def reset_bus_files(folder):
+        for name in ("store", "status"):
+            shutil.rmtree(os.path.join(folder, name), ignore_errors=True)
+        trace = os.path.join(folder, "trace.txt")
+        if os.path.exists(trace):
+            os.remove(trace)
+
     def run(self, folder, script, environment):
         recorded = self.record(folder, script)
         octave_out = recorded.stdout.decode("latin-1")
@@ -235,11 +262,28 @@ class WineHost:
             environment[harness.BUS_VARIABLE] = z_path(bus)
         stdout_path = os.path.join(folder, "wine_stdout.bin")
         stderr_path = os.path.join(folder, "wine_stderr.bin")
-        code, seconds = self.wine.run([os.path.join(folder, HOST_MODULE), "vandrel.dll", "calls.bin"], folder,
-                                      stdout_path, stderr_path, environment)
-        with open(stdout_path, "rb") as out, open(stderr_path, "rb") as err:
-            stdout = out.read().decode("latin-1")
-            stderr = err.read().decode("latin-1")
+        times_path = os.path.join(folder, "call_seconds.txt")
+        for attempt in (1, 2):
+            if os.path.exists(times_path):
+                os.remove(times_path)
+            code, seconds = self.wine.run([os.path.join(folder, HOST_MODULE), "vandrel.dll", "calls.bin",
+                                           "call_seconds.txt"], folder, stdout_path, stderr_path, environment)
+            with open(stdout_path, "rb") as out, open(stderr_path, "rb") as err:
+                stdout = out.read().decode("latin-1")
+                stderr = err.read().decode("latin-1")
+            if code is None:
+                code = 1
+            if attempt == 2 or not self.wine.preload or EMULATION_CRASH not in stderr:
+                break
+            # Once more from the start: what the crashed run left on the
+            # simulated bus (stored files, trace, status counters) must not count.
+            print("the emulation crashed (%s); running the case again" % stderr.strip().splitlines()[-1])
+            self.reset_bus_files(folder)
+        # A case's time limit is about the module's calls; starting a Windows
+        # program (all the more where i386 is emulated) is not part of it.
+        if os.path.exists(times_path):
+            with open(times_path) as file:
+                seconds = float(file.read())
         return harness.RunResult(octave_out + stdout, stderr, code, seconds)
 
 
@@ -299,7 +343,7 @@ def check_module(win32):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--win32", required=True, help="the Windows build folder")
-    parser.add_argument("--noreplace", help="the 32-bit mmap fix-up preloaded where i386 is emulated")
+    parser.add_argument("--preload", help="the mmap fix-up preloaded where i386 is emulated ($LIB for the class)")
     parser.add_argument("--work", help="where the case folders go (default WIN32/wine-cases)")
     parser.add_argument("--start", action="store_true")
     parser.add_argument("--stop", action="store_true")
@@ -308,7 +352,7 @@ def main():
     arguments = parser.parse_args()
     if arguments.check_module:
         return check_module(os.path.abspath(arguments.win32))
-    wine = Wine(arguments.win32, arguments.noreplace)
+    wine = Wine(arguments.win32, arguments.preload)
     if arguments.start:
         return wine.start()
     if arguments.stop:
