@@ -139,6 +139,7 @@ struct Setup {
     bool ni = false;
     bool sicl = false;
     bool niDeviceFails = false;
+    std::string niMissing;  // the NI-488.2 export taken out, if any
 };
 
 Setup setUpMachine(Reader &in) {
@@ -161,9 +162,10 @@ Setup setUpMachine(Reader &in) {
     if (flags & 1) {
         fakebus::installNi();
         setup.ni = true;
-        if (flags & 0x10)
-            fakekernel::kernel().libraries[fakebus::niLibraryPath()].symbols.erase(
-                kNiExports[niMissing % (sizeof kNiExports / sizeof kNiExports[0])]);
+        if (flags & 0x10) {
+            setup.niMissing = kNiExports[niMissing % (sizeof kNiExports / sizeof kNiExports[0])];
+            fakekernel::kernel().libraries[fakebus::niLibraryPath()].symbols.erase(setup.niMissing);
+        }
     } else if (flags & 4) {
         fakekernel::kernel().presentFiles.insert(fakebus::niLibraryPath());
     }
@@ -330,13 +332,18 @@ void checkCall(int call, fakehost::CallResult result, const Setup &setup, const 
     if (fakekernel::liveHandles() - niHandles != 0) broken("a library other than the NI-488.2 driver is loaded", call);
     if (niHandles > 1) broken("the NI-488.2 driver is loaded more than once", call);
     if (fakebus::openSiclSessions() != 0) broken("SICL sessions left open", call);
-    if (fakebus::onlineNiDescriptors() != 0) broken("NI-488.2 descriptors left online", call);
+    // A driver without ibonl cannot take a descriptor offline; nothing the
+    // module does can.
+    if (fakebus::onlineNiDescriptors() != 0 && setup.niMissing != "ibonl")
+        broken("NI-488.2 descriptors left online", call);
     for (const std::string &fault : bus.faults) {
-        // A probe runs its calls on the descriptor ibdev gave, -1 included.
+        // A probe runs its calls on the descriptor ibdev gave: -1 when the
+        // driver refuses the device or has no ibdev at all.
         const std::string onNone = "on descriptor -1 that is not online";
         bool onMinusOne = fault.size() >= onNone.size() &&
                           fault.compare(fault.size() - onNone.size(), onNone.size(), onNone) == 0;
-        if (!(setup.niDeviceFails && onMinusOne)) broken("driver misuse: " + fault, call);
+        bool noDescriptors = setup.niDeviceFails || setup.niMissing == "ibdev";
+        if (!(noDescriptors && onMinusOne)) broken("driver misuse: " + fault, call);
     }
 
     std::vector<std::string> lines(host.printed.begin() + static_cast<std::ptrdiff_t>(linesBefore),
@@ -367,10 +374,12 @@ void checkCall(int call, fakehost::CallResult result, const Setup &setup, const 
     bool siclUsed = false;
     for (const std::string &line : lines) siclUsed = siclUsed || line == "Using Hewlett-Packard HP-IB Card.\n";
     if (anyInterface && lines.back() == "No KVR-D found.\n") {
+        // Without ibdev or ibrd an NI-488.2 probe hears nothing.
+        bool niCanAsk = !setup.niDeviceFails && setup.niMissing != "ibdev" && setup.niMissing != "ibrd";
         for (const auto &entry : bus.devices) {
             const fakebus::Device &device = entry.second;
             bool reachable = entry.first >= 1 && entry.first <= 31 && device.answers &&
-                             (siclUsed ? bus.siclOpenFailsAt.count(entry.first) == 0 : !setup.niDeviceFails);
+                             (siclUsed ? bus.siclOpenFailsAt.count(entry.first) == 0 : niCanAsk);
             if (reachable && names(device.reply))
                 broken("no instrument reported, but one at " + std::to_string(entry.first) + " names itself", call);
         }
