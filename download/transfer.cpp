@@ -173,12 +173,17 @@ bool sendPartNi488(DownloadState *state, const MemoryPart &part, int len, const 
     // block: nothing of the part is sent.
     if (!ni488Written(ni488::ibeot(device, 0))) return false;
     // Built to the name's full length: a cut name would store the waveform
-    // under another name.
-    std::string command = "mmem:data \"";
-    command += part.prefix;
-    command += name;
-    command += "\", #";
-    bool sent = ni488Written(ni488::ibwrt(device, command.c_str(), static_cast<long>(command.size())));
+    // under another name. The command buffer serves the usual names; a
+    // longer one gets a command of its own size.
+    std::string longCommand;
+    const char *command = state->text;
+    int commandLength = std::snprintf(state->text, sizeof state->text, "mmem:data \"%s%s\", #", part.prefix, name);
+    if (commandLength < 0 || static_cast<std::size_t>(commandLength) >= sizeof state->text) {
+        longCommand = std::string("mmem:data \"") + part.prefix + name + "\", #";
+        command = longCommand.c_str();
+        commandLength = static_cast<int>(longCommand.size());
+    }
+    bool sent = ni488Written(ni488::ibwrt(device, command, commandLength));
     std::snprintf(state->text, sizeof state->text, "%d", decimalDigits(byteCount));
     sent = ni488Written(ni488::ibwrt(device, state->text, static_cast<long>(std::strlen(state->text)))) && sent;
     std::snprintf(state->text, sizeof state->text, "%lld", byteCount);
