@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 # Runs the end-to-end cases on the Windows module under Wine: the same table
 # of cases and the same checks as the Octave runs, with a Windows host harness.
-"""Usage: run_wine.py --win32 BUILD [--preload SO] [--work FOLDER] (--start | --stop | --check-module | CASE ...)
+"""Usage: run_wine.py --win32 BUILD [--work FOLDER] (--prepare | --start | --stop | --check-module | CASE ...)
 
-  --start         create the Wine prefix if it is not there yet, start its
-                  server and bring its session up (once, before the cases)
+  --prepare       create the Wine prefix if it is not there yet (scripts/test
+                  does it before the builds and tests that would compete)
+  --start         the same, then start the prefix's server and bring its
+                  session up (once, before the cases)
   --stop          stop the prefix's server (once, after the cases)
   --check-module  what vandrel.dll exports, imports and carries as resources
   CASE ...        run these cases of tests/e2e/cases.py (all when none is named)
@@ -17,6 +19,9 @@ place, so that the code of a case means the same as in the Octave runs; the
 harness then replays the recorded arguments against vandrel.dll. The bus
 description reaches the stand-ins as a Z: path (Wine's drive for the Unix
 root), written with forward slashes, which Windows file calls accept.
+
+Where i386 programs are emulated, every Wine program gets the mmap fix-up of
+mmap_noreplace.c preloaded; it is compiled into BUILD/preload on first use.
 """
 import argparse
 import os
@@ -99,7 +104,7 @@ def wine_loader():
 class Wine:
     """A 32-bit Wine prefix under the Windows build folder."""
 
-    def __init__(self, win32, preload):
+    def __init__(self, win32):
         self.win32 = os.path.abspath(win32)
         self.prefix = os.path.join(self.win32, "wine-prefix")
         self.system32 = os.path.join(self.prefix, "drive_c", "windows", "system32")
@@ -113,11 +118,12 @@ class Wine:
             # No Mono or Gecko installer: they cannot be fetched and are not needed.
             "WINEDLLOVERRIDES": "mscoree,mshtml=",
         })
-        self.preload = preload if i386_is_emulated() else None
+        self.emulated = i386_is_emulated()
+        self.preload = None
 
     def client_environment(self, base=None):
-        if i386_is_emulated() and not (self.preload and os.path.exists(self.preload.replace("$LIB", I386_LIB))):
-            raise SystemExit("run_wine: i386 is emulated here, and the mmap fix-up %r is missing" % self.preload)
+        if self.emulated and self.preload is None:
+            self.preload = build_preload(self.win32)
         environment = dict(base if base is not None else self.environment)
         environment.update({k: self.environment[k] for k in
                             ("WINEPREFIX", "WINEARCH", "WINEDEBUG", "WINEDLLOVERRIDES")})
@@ -146,29 +152,43 @@ class Wine:
                 return None, time.monotonic() - start
             return done.returncode, time.monotonic() - start
 
-    def start(self):
-        ready = os.path.exists(os.path.join(self.prefix, PREFIX_READY))
-        logs = os.path.join(self.win32, "wine-start")
-        os.makedirs(logs, exist_ok=True)
+    def logs(self):
+        folder = os.path.join(self.win32, "wine-start")
+        os.makedirs(folder, exist_ok=True)
+        return folder
+
+    def prepare(self):
+        """Creates the prefix unless it is complete; leaves its server running."""
+        if os.path.exists(os.path.join(self.prefix, PREFIX_READY)):
+            return 0
         start = time.monotonic()
-        if not ready:
-            self.stop()
-            shutil.rmtree(self.prefix, ignore_errors=True)
-            # The server runs in the prefix's folder; wineboot fills it.
-            os.makedirs(self.prefix)
+        self.stop()
+        shutil.rmtree(self.prefix, ignore_errors=True)
+        # The server runs in the prefix's folder; wineboot fills it.
+        os.makedirs(self.prefix)
         if self.server("-p") != 0:
             print("wineserver did not start")
             return 1
-        if not ready:
-            code, _ = self.run(["wineboot", "--init"], self.win32, os.path.join(logs, "wineboot.out"),
-                               os.path.join(logs, "wineboot.err"), timeout=BOOT_TIMEOUT_SECONDS)
-            if code != 0 or not os.path.isdir(self.system32):
-                print("wineboot --init failed (%d); see %s" % (code, logs))
-                return 1
-            for library in DRIVERS:
-                self.remove_driver(library)
-            open(os.path.join(self.prefix, PREFIX_READY), "w").close()
-            print("created the prefix %s in %.1f s" % (self.prefix, time.monotonic() - start))
+        logs = self.logs()
+        code, _ = self.run(["wineboot", "--init"], self.win32, os.path.join(logs, "wineboot.out"),
+                           os.path.join(logs, "wineboot.err"), timeout=BOOT_TIMEOUT_SECONDS)
+        if code != 0 or not os.path.isdir(self.system32):
+            print("wineboot --init failed (%s); see %s" % (code, logs))
+            return 1
+        for library in DRIVERS:
+            self.remove_driver(library)
+        open(os.path.join(self.prefix, PREFIX_READY), "w").close()
+        print("created the prefix %s in %.1f s%s" % (
+            self.prefix, time.monotonic() - start, " (i386 emulated, with the mmap fix-up)" if self.emulated else ""))
+        return 0
+
+    def start(self):
+        if self.prepare() != 0:
+            return 1
+        if self.server("-p") != 0:
+            print("wineserver did not start")
+            return 1
+        logs = self.logs()
         # The first program of a session brings up its services; after that a
         # program starts quickly. Under emulation a service may crash on the
         # way up and take the first program with it: it is tried again.
@@ -180,7 +200,7 @@ class Wine:
             code, seconds = self.run(["cmd", "/c", "exit 0"], self.win32, os.path.join(logs, "session.out"),
                                      os.path.join(logs, "session.err"), timeout=SESSION_TIMEOUT_SECONDS)
             print("session start %d: cmd exit %s in %.1f s%s" % (
-                attempt, code, seconds, " (i386 emulated, with the mmap fix-up)" if self.preload else ""))
+                attempt, code, seconds, " (i386 emulated, with the mmap fix-up)" if self.emulated else ""))
             if code == 0:
                 return 0
         return 1
@@ -197,6 +217,23 @@ class Wine:
         path = os.path.join(self.system32, library)
         if os.path.lexists(path):
             os.remove(path)
+
+
+def build_preload(win32):
+    """Compiles the mmap fix-up for both classes of program; returns the
+    LD_PRELOAD entry, whose $LIB the loader fills in for each."""
+    source = os.path.join(HERE, "mmap_noreplace.c")
+    folder = os.path.join(win32, "preload")
+    for bits, lib in ((32, I386_LIB), (64, "lib/x86_64-linux-gnu")):
+        output = os.path.join(folder, lib, "mmap_noreplace.so")
+        if os.path.exists(output) and os.path.getmtime(output) >= os.path.getmtime(source):
+            continue
+        os.makedirs(os.path.dirname(output), exist_ok=True)
+        compiler = os.environ.get("CC") or shutil.which("cc") or "gcc"
+        subprocess.run([compiler, "-m%d" % bits, "-O2", "-ffreestanding", "-fno-stack-protector", "-fPIC",
+                        "-nostdlib", "-shared", "-fvisibility=hidden", "-Wall", "-Wextra", "-Werror",
+                        "-o", output, source], check=True)
+    return os.path.join(folder, "$LIB", "mmap_noreplace.so")
 
 
 def z_path(path):
@@ -273,7 +310,7 @@ class WineHost:
                 stderr = err.read().decode("latin-1")
             if code is None:
                 code = 1
-            if attempt == 2 or not self.wine.preload or EMULATION_CRASH not in stderr:
+            if attempt == 2 or not self.wine.emulated or EMULATION_CRASH not in stderr:
                 break
             # Once more from the start: what the crashed run left on the
             # simulated bus (stored files, trace, status counters) must not count.
@@ -343,8 +380,8 @@ def check_module(win32):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--win32", required=True, help="the Windows build folder")
-    parser.add_argument("--preload", help="the mmap fix-up preloaded where i386 is emulated ($LIB for the class)")
     parser.add_argument("--work", help="where the case folders go (default WIN32/wine-cases)")
+    parser.add_argument("--prepare", action="store_true")
     parser.add_argument("--start", action="store_true")
     parser.add_argument("--stop", action="store_true")
     parser.add_argument("--check-module", action="store_true")
@@ -352,7 +389,11 @@ def main():
     arguments = parser.parse_args()
     if arguments.check_module:
         return check_module(os.path.abspath(arguments.win32))
-    wine = Wine(arguments.win32, arguments.preload)
+    wine = Wine(arguments.win32)
+    if arguments.prepare:
+        code = wine.prepare()
+        wine.stop()
+        return code
     if arguments.start:
         return wine.start()
     if arguments.stop:
