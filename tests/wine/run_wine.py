@@ -44,6 +44,10 @@ BOOT_TIMEOUT_SECONDS = 900
 # A case takes seconds; a hung session must not hold the whole run.
 RUN_TIMEOUT_SECONDS = 120
 SESSION_ATTEMPTS = 3
+SETTLE_ATTEMPTS = 5
+RETRY_PAUSE_SECONDS = 2
+# Runs of a case that the emulation may crash before it counts as failed.
+CASE_ATTEMPTS = 3
 SESSION_TIMEOUT_SECONDS = 240
 # What the loader's $LIB stands for in an i386 program.
 I386_LIB = "lib/i386-linux-gnu"
@@ -201,9 +205,27 @@ class Wine:
                                      os.path.join(logs, "session.err"), timeout=SESSION_TIMEOUT_SECONDS)
             print("session start %d: cmd exit %s in %.1f s%s" % (
                 attempt, code, seconds, " (i386 emulated, with the mmap fix-up)" if self.emulated else ""))
-            if code == 0:
+            if code == 0 and self.settle(logs):
                 return 0
         return 1
+
+    def settle(self, logs):
+        """Whether the harness loads the module and ends cleanly. Under
+        emulation a young session's services can still take a program down
+        as it ends; this waits until they no longer do."""
+        calls = os.path.join(logs, "no_calls.bin")
+        open(calls, "wb").close()
+        for attempt in range(1, SETTLE_ATTEMPTS + 1):
+            out, err = os.path.join(logs, "settle.out"), os.path.join(logs, "settle.err")
+            code, seconds = self.run([os.path.join(self.win32, HOST_MODULE), "vandrel.dll", calls], self.win32,
+                                     out, err, timeout=SESSION_TIMEOUT_SECONDS)
+            with open(err, "rb") as file:
+                clean = code == 0 and not file.read()
+            print("harness run %d: exit %s in %.1f s%s" % (attempt, code, seconds, "" if clean else ", not clean"))
+            if clean:
+                return True
+            time.sleep(RETRY_PAUSE_SECONDS)
+        return False
 
     def stop(self):
         if not os.path.isdir(self.prefix):
@@ -300,7 +322,7 @@ class WineHost:
         stdout_path = os.path.join(folder, "wine_stdout.bin")
         stderr_path = os.path.join(folder, "wine_stderr.bin")
         times_path = os.path.join(folder, "call_seconds.txt")
-        for attempt in (1, 2):
+        for attempt in range(1, CASE_ATTEMPTS + 1):
             if os.path.exists(times_path):
                 os.remove(times_path)
             code, seconds = self.wine.run([os.path.join(folder, HOST_MODULE), "vandrel.dll", "calls.bin",
@@ -310,12 +332,13 @@ class WineHost:
                 stderr = err.read().decode("latin-1")
             if code is None:
                 code = 1
-            if attempt == 2 or not self.wine.emulated or EMULATION_CRASH not in stderr:
+            if attempt == CASE_ATTEMPTS or not self.wine.emulated or EMULATION_CRASH not in stderr:
                 break
             # Once more from the start: what the crashed run left on the
             # simulated bus (stored files, trace, status counters) must not count.
             print("the emulation crashed (%s); running the case again" % stderr.strip().splitlines()[-1])
             self.reset_bus_files(folder)
+            time.sleep(RETRY_PAUSE_SECONDS)
         # A case's time limit is about the module's calls; starting a Windows
         # program (all the more where i386 is emulated) is not part of it.
         if os.path.exists(times_path):
