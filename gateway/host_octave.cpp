@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "gateway/host.h"
+#include "gateway/host_line.h"
 
 namespace host {
 namespace {
@@ -18,22 +19,10 @@ int clampToInt(std::size_t value) { return value > INT_MAX ? INT_MAX : static_ca
 }  // namespace
 
 int mexPrintf(const char *format, ...) {
-    char line[1024];
     va_list args;
     va_start(args, format);
-    int length = std::vsnprintf(line, sizeof line, format, args);
+    int result = printFormatted([](const char *text) { return ::mexPrintf("%s", text); }, format, args);
     va_end(args);
-    if (length >= 0 && static_cast<std::size_t>(length) < sizeof line) return ::mexPrintf("%s", line);
-    if (length < 0) return length;
-    // A line longer than the stack buffer (a long waveform name); taken from
-    // the C heap so that the host sees no allocation of the module's here.
-    char *longLine = static_cast<char *>(std::malloc(static_cast<std::size_t>(length) + 1));
-    if (longLine == nullptr) return ::mexPrintf("%s", line);
-    va_start(args, format);
-    std::vsnprintf(longLine, static_cast<std::size_t>(length) + 1, format, args);
-    va_end(args);
-    int result = ::mexPrintf("%s", longLine);
-    std::free(longLine);
     return result;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "gateway/host.h"
+#include "gateway/host_line.h"
 
 // The host's array, opaque to the module.
 struct mxArray_tag;
@@ -38,24 +39,10 @@ const mxArray *native(const Array *array) { return reinterpret_cast<const mxArra
 }  // namespace
 
 int mexPrintf(const char *format, ...) {
-    // The text is formatted here and handed over as one "%s" argument, so
-    // the host's own formatter never sees a conversion of ours.
-    char line[1024];
     va_list args;
     va_start(args, format);
-    int length = std::vsnprintf(line, sizeof line, format, args);
+    int result = printFormatted([](const char *text) { return ::mexPrintf("%s", text); }, format, args);
     va_end(args);
-    if (length >= 0 && static_cast<std::size_t>(length) < sizeof line) return ::mexPrintf("%s", line);
-    if (length < 0) return length;
-    // A line longer than the stack buffer (a long waveform name); taken from
-    // the C heap so that the host sees no allocation of the module's here.
-    char *longLine = static_cast<char *>(std::malloc(static_cast<std::size_t>(length) + 1));
-    if (longLine == nullptr) return ::mexPrintf("%s", line);
-    va_start(args, format);
-    std::vsnprintf(longLine, static_cast<std::size_t>(length) + 1, format, args);
-    va_end(args);
-    int result = ::mexPrintf("%s", longLine);
-    std::free(longLine);
     return result;
 }
 
