@@ -116,14 +116,26 @@ def head(name, length):
     return ["Save to Waveform: %s \n" % name, "Waveform Length = %d points.\n" % length] + BANNER
 
 
+def started(card, name, length, interface, address):
+    """The lines up to the timeout set, before the first part is sent."""
+    return head(name, length) + [card, "Interface = %s.\n" % interface, "KVR_addr = %d.\n" % address,
+                                 "Timeout set to 3 seconds.\n"]
+
+
+def ni_started(name, length, interface="gpib0", address=19):
+    return started(NI_CARD, name, length, interface, address)
+
+
+def sicl_started(name, length, interface="hpib7", address=19):
+    return started(SICL_CARD, name, length, interface, address)
+
+
 def ni_sent(name, length, interface="gpib0", address=19):
-    return head(name, length) + [NI_CARD, "Interface = %s.\n" % interface, "KVR_addr = %d.\n" % address,
-                                 "Timeout set to 3 seconds.\n", LOADING_I, LOADING_Q, DONE]
+    return ni_started(name, length, interface, address) + [LOADING_I, LOADING_Q, DONE]
 
 
 def sicl_sent(name, length, interface="hpib7", address=19):
-    return head(name, length) + [SICL_CARD, "Interface = %s.\n" % interface, "KVR_addr = %d.\n" % address,
-                                 "Timeout set to 3 seconds.\n", LOADING_I, LOADING_Q, DONE]
+    return sicl_started(name, length, interface, address) + [LOADING_I, LOADING_Q, DONE]
 
 
 # 48 points: 96 bytes a part, which the trace shows as "<96 bytes>".
@@ -220,43 +232,37 @@ for title, code in [("cr", "['a' char(13) 'b']"), ("lf", "['a' char(10) 'b']"), 
 ROWS += [
     Row("fault-ni-block-timeout-i", "fault", "NI-488.2: the instrument stops taking the I block after 6 bytes",
         {NI: "ni"}, NI_BUS + ["fault block-timeout gpib0 19 arbi 6"], call(RE48, IM48, "'stall'"),
-        head("stall", 48) + [NI_CARD, "Interface = gpib0.\n", "KVR_addr = 19.\n", "Timeout set to 3 seconds.\n",
-                            LOADING_I, FAILED_I],
+        ni_started("stall", 48) + [LOADING_I, FAILED_I],
         trace_has=["ibwrt(32,<96 bytes>,96) = 0xc100 count=0 iberr=EABO", "ibloc(32) = 0x0100", "ibonl(32,0) = 0x0100"],
         status=NI_STATUS_CLEAN, min_seconds=3.0, max_seconds=15.0,
         outcome="the write times out after the 3 s set; \"Writing the real part ... failed.\"; nothing stored"),
     Row("fault-ni-block-timeout-q", "fault", "NI-488.2: the instrument stops taking the Q block after 6 bytes",
         {NI: "ni"}, NI_BUS + ["fault block-timeout gpib0 19 arbq 6"], call(RE48, IM48, "'stall'"),
-        head("stall", 48) + [NI_CARD, "Interface = gpib0.\n", "KVR_addr = 19.\n", "Timeout set to 3 seconds.\n",
-                            LOADING_I, LOADING_Q, FAILED_Q],
+        ni_started("stall", 48) + [LOADING_I, LOADING_Q, FAILED_Q],
         stored=[Part("gpib0-19", "arbi", "stall", RE48)],
         trace_has=["ibwrt(32,<96 bytes>,96) = 0xc100 count=0 iberr=EABO", "ibloc(32) = 0x0100", "ibonl(32,0) = 0x0100"],
         status=NI_STATUS_CLEAN, min_seconds=3.0, max_seconds=15.0,
         outcome="after 3 s \"Writing the imaginary part ... failed.\"; the I file alone is stored"),
     Row("fault-sicl-block-timeout-i", "fault", "SICL: the instrument stops taking the I block after 6 bytes",
         {SICL: "sicl"}, SICL_BUS + ["fault block-timeout hpib7 19 arbi 6"], call(RE48, IM48, "'stall'"),
-        head("stall", 48) + [SICL_CARD, "Interface = hpib7.\n", "KVR_addr = 19.\n", "Timeout set to 3 seconds.\n",
-                            LOADING_I, FAILED_I],
+        sicl_started("stall", 48) + [LOADING_I, FAILED_I],
         trace_has=['iprintf(1,"%*wb\\n",48,<96 bytes>) = -1', "ilocal(1) = 0", "iclose(1) = 0"],
         status={SICL: {"left-open-at-unload": "0"}}, min_seconds=3.0, max_seconds=15.0,
         outcome="after the 3 s set, \"Writing the real part ... failed.\"; nothing stored"),
     Row("fault-ni-block-refused-i", "fault", "NI-488.2: the sample write of the I part fails at once",
         {NI: "ni"}, NI_BUS + ["fault block-refused gpib0 19 arbi"], call(RE48, IM48, "'refused'"),
-        head("refused", 48) + [NI_CARD, "Interface = gpib0.\n", "KVR_addr = 19.\n", "Timeout set to 3 seconds.\n",
-                              LOADING_I, FAILED_I],
+        ni_started("refused", 48) + [LOADING_I, FAILED_I],
         trace_has=["ibwrt(32,<96 bytes>,96) = 0x8100 count=0 iberr=ENOL", "ibconfig(32,20,0) = 0x0100",
                    "ibloc(32) = 0x0100", "ibonl(32,0) = 0x0100"],
         status=NI_STATUS_CLEAN, outcome="\"Writing the real part ... failed.\"; no Q part is sent; nothing stored"),
     Row("fault-ni-block-refused-q", "fault", "NI-488.2: the sample write of the Q part fails at once",
         {NI: "ni"}, NI_BUS + ["fault block-refused gpib0 19 arbq"], call(RE48, IM48, "'refused'"),
-        head("refused", 48) + [NI_CARD, "Interface = gpib0.\n", "KVR_addr = 19.\n", "Timeout set to 3 seconds.\n",
-                              LOADING_I, LOADING_Q, FAILED_Q],
+        ni_started("refused", 48) + [LOADING_I, LOADING_Q, FAILED_Q],
         stored=[Part("gpib0-19", "arbi", "refused", RE48)], status=NI_STATUS_CLEAN,
         outcome="\"Writing the imaginary part ... failed.\"; the I file alone is stored"),
     Row("fault-sicl-block-refused-q", "fault", "SICL: the sample write of the Q part fails at once",
         {SICL: "sicl"}, SICL_BUS + ["fault block-refused hpib7 19 arbq"], call(RE48, IM48, "'refused'"),
-        head("refused", 48) + [SICL_CARD, "Interface = hpib7.\n", "KVR_addr = 19.\n", "Timeout set to 3 seconds.\n",
-                              LOADING_I, LOADING_Q, FAILED_Q],
+        sicl_started("refused", 48) + [LOADING_I, LOADING_Q, FAILED_Q],
         stored=[Part("hpib7-19", "arbi", "refused", RE48)], status={SICL: {"left-open-at-unload": "0"}},
         outcome="\"Writing the imaginary part ... failed.\"; the I file alone is stored"),
     Row("fault-ni-probe-read-fails", "fault", "NI-488.2: every read from the only instrument fails",
@@ -346,11 +352,9 @@ NI_WITHOUT = {
               "\"lacks the entry ibwrt\" after 32 silent probes"),
     "ibrd": (head("n", 48) + [NI_CARD, "Interface = gpib0.\n", ni_lacks("ibrd"), NO_INSTRUMENT], [], {},
              "\"lacks the entry ibrd\"; every probe released"),
-    "ibeot": (head("n", 48) + [NI_CARD, "Interface = gpib0.\n", "KVR_addr = 19.\n", "Timeout set to 3 seconds.\n",
-                              LOADING_I, FAILED_I], [], {},
+    "ibeot": (ni_started("n", 48) + [LOADING_I, FAILED_I], [], {},
               "\"Writing the real part ... failed.\": without END control the block cannot be framed; nothing sent"),
-    "ibconfig": (head("n", 48) + [NI_CARD, "Interface = gpib0.\n", "KVR_addr = 19.\n", "Timeout set to 3 seconds.\n",
-                                 LOADING_I, FAILED_I], [], {},
+    "ibconfig": (ni_started("n", 48) + [LOADING_I, FAILED_I], [], {},
                  "\"Writing the real part ... failed.\": the samples cannot be swapped; none are sent"),
     "ibclr": (ni_sent("n", 48), both("gpib0-19", "n", RE48, IM48), {}, "stored: the clear is not needed"),
     "ibtmo": (ni_sent("n", 48), both("gpib0-19", "n", RE48, IM48), {},
