@@ -276,3 +276,21 @@ def run_case(host, case, work):
         file.write(result.stderr)
     failures = check(host, case, folder, result)
     return failures, result
+
+
+def run_and_report(selected, run):
+    """Runs each case with run(case) -> (failures, result), prints PASS or
+    FAIL with what differed, then the closing count; returns the exit code."""
+    passed = failed = 0
+    for case in selected:
+        failures, result = run(case)
+        if failures:
+            failed += 1
+            print("FAIL %s (%.2f s)" % (case.name, result.seconds))
+            for failure in failures:
+                print("  " + failure.replace("\n", "\n  "))
+        else:
+            passed += 1
+            print("PASS %s (%.2f s)" % (case.name, result.seconds))
+    print("%d passed, %d failed" % (passed, failed))
+    return 1 if failed else 0

@@ -23,19 +23,7 @@ def main():
     work = arguments.work or os.path.join(arguments.build, "tests", "e2e", "cases")
     host = harness.OctaveHost(arguments.build)
     selected = [cases.case_named(n) for n in arguments.names] if arguments.names else cases.CASES
-    passed = failed = 0
-    for case in selected:
-        failures, result = harness.run_case(host, case, work)
-        if failures:
-            failed += 1
-            print("FAIL %s (%.2f s)" % (case.name, result.seconds))
-            for failure in failures:
-                print("  " + failure.replace("\n", "\n  "))
-        else:
-            passed += 1
-            print("PASS %s (%.2f s)" % (case.name, result.seconds))
-    print("%d passed, %d failed" % (passed, failed))
-    return 1 if failed else 0
+    return harness.run_and_report(selected, lambda case: harness.run_case(host, case, work))
 
 
 if __name__ == "__main__":

@@ -168,19 +168,7 @@ def main():
     work = arguments.work or os.path.join(arguments.build, "tests", "hardening", "rows")
     host = harness.OctaveHost(arguments.build)
     selected = [rows.row_named(n) for n in arguments.names] if arguments.names else rows.ROWS
-    passed = failed = 0
-    for row in selected:
-        failures, result = run_row(host, row, work)
-        if failures:
-            failed += 1
-            print("FAIL %s (%.2f s)" % (row.name, result.seconds))
-            for failure in failures:
-                print("  " + failure.replace("\n", "\n  "))
-        else:
-            passed += 1
-            print("PASS %s (%.2f s)" % (row.name, result.seconds))
-    print("%d passed, %d failed" % (passed, failed))
-    return 1 if failed else 0
+    return harness.run_and_report(selected, lambda row: run_row(host, row, work))
 
 
 if __name__ == "__main__":
