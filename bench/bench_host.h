@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "gateway/host.h"
+#include "host/host.h"
 
 struct host::Array {
     int rows;

@@ -21,13 +21,13 @@ set(CMAKE_CXX_STANDARD_LIBRARIES "-lkernel32" CACHE STRING "" FORCE)
 # The host's import library, built from our own list of the R11 services.
 set(VANDREL_HOST_IMPORT_LIBRARY ${CMAKE_BINARY_DIR}/libvandrel_host.a)
 add_custom_command(OUTPUT ${VANDREL_HOST_IMPORT_LIBRARY}
-  COMMAND ${VANDREL_DLLTOOL} --input-def ${PROJECT_SOURCE_DIR}/gateway/host_r11.def
+  COMMAND ${VANDREL_DLLTOOL} --input-def ${PROJECT_SOURCE_DIR}/host/host_r11.def
     --dllname ${VANDREL_HOST_MODULE} --output-lib ${VANDREL_HOST_IMPORT_LIBRARY}
-  DEPENDS ${PROJECT_SOURCE_DIR}/gateway/host_r11.def
+  DEPENDS ${PROJECT_SOURCE_DIR}/host/host_r11.def
   COMMENT "Import library of the host services (${VANDREL_HOST_MODULE})")
 add_custom_target(vandrel_host_import DEPENDS ${VANDREL_HOST_IMPORT_LIBRARY})
 
-add_library(vandrel_dll MODULE gateway/host_win32.cpp resources/vandrel.rc
+add_library(vandrel_dll MODULE host/host_win32.cpp resources/vandrel.rc
   $<TARGET_OBJECTS:vandrel_core> $<TARGET_OBJECTS:vandrel_platform>)
 add_dependencies(vandrel_dll vandrel_host_import)
 target_include_directories(vandrel_dll PRIVATE ${PROJECT_SOURCE_DIR})

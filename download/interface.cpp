@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "download/download.h"
-#include "gateway/host.h"
+#include "host/host.h"
 #include "gpib/ni488.h"
 
 namespace {

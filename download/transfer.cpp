@@ -17,7 +17,7 @@
 #endif
 
 #include "download/download.h"
-#include "gateway/host.h"
+#include "host/host.h"
 #include "gpib/ni488.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include "download/download.h"
 #include "gateway/gateway.h"
-#include "gateway/host.h"
+#include "host/host.h"
 
 namespace {
 

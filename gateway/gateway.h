@@ -3,7 +3,7 @@
 #ifndef VANDREL_GATEWAY_GATEWAY_H
 #define VANDREL_GATEWAY_GATEWAY_H
 
-#include "gateway/host.h"
+#include "host/host.h"
 
 #if defined(_WIN32)
 #define VANDREL_GATEWAY_EXPORT extern "C" __declspec(dllexport)

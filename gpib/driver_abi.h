@@ -3,15 +3,17 @@
 #ifndef VANDREL_GPIB_DRIVER_ABI_H
 #define VANDREL_GPIB_DRIVER_ABI_H
 
-// On 32-bit Windows the fixed-argument entries of both drivers are __stdcall
-// and the one variadic entry (iprintf) is __cdecl; elsewhere there is one
-// convention and the macros are empty.
+// The calling conventions on 32-bit Windows, one macro per vendor so that
+// the two can never be swapped: NI-488.2's functions are __stdcall (the
+// callee pops its arguments), while SICL declares every entry, the variadic
+// iprintf and the fixed-argument ones alike, __cdecl (the caller pops).
+// Elsewhere there is one convention and both macros are empty.
 #if defined(_WIN32)
-#define GPIB_CALL __stdcall
-#define GPIB_CDECL __cdecl
+#define NI488_CALL __stdcall
+#define SICL_CALL __cdecl
 #else
-#define GPIB_CALL
-#define GPIB_CDECL
+#define NI488_CALL
+#define SICL_CALL
 #endif
 
 // Marks an entry that a stand-in library exports by its plain name.
@@ -39,7 +41,7 @@
     X(int, ibwrt, (int ud, const void *buf, long count), (ud, buf, count))
 
 // Function types: Ni488_ibclr and so on.
-#define NI488_DECLARE_TYPE(result, name, params, args) typedef result(GPIB_CALL Ni488_##name) params;
+#define NI488_DECLARE_TYPE(result, name, params, args) typedef result(NI488_CALL Ni488_##name) params;
 NI488_FUNCTION_ENTRIES(NI488_DECLARE_TYPE)
 #undef NI488_DECLARE_TYPE
 
@@ -84,16 +86,16 @@ enum { kNi488TimeoutCodeCount = sizeof kNi488TimeoutMicroseconds / sizeof kNi488
 // X(name) for the eight entries the system binds, in the order of its table.
 #define SICL_ENTRIES(X) X(iopen) X(iclose) X(iwrite) X(iclear) X(itimeout) X(iread) X(ilocal) X(iprintf)
 
-typedef int(GPIB_CALL Sicl_iopen)(const char *addr);
-typedef int(GPIB_CALL Sicl_iclose)(int id);
-typedef int(GPIB_CALL Sicl_iwrite)(int id, const char *buf, unsigned long count, int end,
+typedef int(SICL_CALL Sicl_iopen)(const char *addr);
+typedef int(SICL_CALL Sicl_iclose)(int id);
+typedef int(SICL_CALL Sicl_iwrite)(int id, const char *buf, unsigned long count, int end,
                                    unsigned long *actual);
-typedef int(GPIB_CALL Sicl_iclear)(int id);
-typedef int(GPIB_CALL Sicl_itimeout)(int id, long ms);
-typedef int(GPIB_CALL Sicl_iread)(int id, char *buf, unsigned long max, int *reason,
+typedef int(SICL_CALL Sicl_iclear)(int id);
+typedef int(SICL_CALL Sicl_itimeout)(int id, long ms);
+typedef int(SICL_CALL Sicl_iread)(int id, char *buf, unsigned long max, int *reason,
                                   unsigned long *actual);
-typedef int(GPIB_CALL Sicl_ilocal)(int id);
-typedef int(GPIB_CDECL Sicl_iprintf)(int id, const char *format, ...);
+typedef int(SICL_CALL Sicl_ilocal)(int id);
+typedef int(SICL_CALL Sicl_iprintf)(int id, const char *format, ...);
 
 #define SICL_LIBRARY_NAME "sicl32.dll"
 // The NI-488.2 driver's file as it lies in the system directory.

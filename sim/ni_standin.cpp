@@ -216,7 +216,7 @@ std::string args(std::initializer_list<long long> values) {
 
 }  // namespace
 
-GPIB_EXPORT int GPIB_CALL ibfindA(const char *name) {
+GPIB_EXPORT int NI488_CALL ibfindA(const char *name) {
     // Every download starts here: a description changed since the last one
     // takes effect now.
     sim::refreshBus(driver.bus);
@@ -239,7 +239,7 @@ GPIB_EXPORT int GPIB_CALL ibfindA(const char *name) {
     return finishDescriptor(call, board, kNoError);
 }
 
-GPIB_EXPORT int GPIB_CALL ibdev(int board, int pad, int sad, int tmo, int eot, int eos) {
+GPIB_EXPORT int NI488_CALL ibdev(int board, int pad, int sad, int tmo, int eot, int eos) {
     std::string call = "ibdev(" + args({board, pad, sad, tmo, eot, eos}) + ")";
     if (boardInterface(board) == nullptr) return finishDescriptor(call, -1, kNi488ENEB);
     bool secondaryValid = sad == 0 || (sad >= 0x60 && sad <= 0x7e);
@@ -258,7 +258,7 @@ GPIB_EXPORT int GPIB_CALL ibdev(int board, int pad, int sad, int tmo, int eot, i
     return finishDescriptor(call, -1, kNi488EDVR);
 }
 
-GPIB_EXPORT int GPIB_CALL ibonl(int ud, int v) {
+GPIB_EXPORT int NI488_CALL ibonl(int ud, int v) {
     std::string call = "ibonl(" + args({ud, v}) + ")";
     Descriptor *d = findDescriptor(ud);
     if (d == nullptr) return finish(call, failed(kNi488EDVR));
@@ -273,7 +273,7 @@ GPIB_EXPORT int GPIB_CALL ibonl(int ud, int v) {
     return finish(call, succeeded());
 }
 
-GPIB_EXPORT int GPIB_CALL ibclr(int ud) {
+GPIB_EXPORT int NI488_CALL ibclr(int ud) {
     std::string call = "ibclr(" + args({ud}) + ")";
     Descriptor *d = findDescriptor(ud);
     if (d == nullptr) return finish(call, failed(kNi488EDVR));
@@ -283,7 +283,7 @@ GPIB_EXPORT int GPIB_CALL ibclr(int ud) {
     return finish(call, deviceOutcome(sim::clearDevice(driver.bus, *device)));
 }
 
-GPIB_EXPORT int GPIB_CALL ibloc(int ud) {
+GPIB_EXPORT int NI488_CALL ibloc(int ud) {
     std::string call = "ibloc(" + args({ud}) + ")";
     Descriptor *d = findDescriptor(ud);
     if (d == nullptr) return finish(call, failed(kNi488EDVR));
@@ -293,7 +293,7 @@ GPIB_EXPORT int GPIB_CALL ibloc(int ud) {
     return finish(call, deviceOutcome(sim::localDevice(*device)));
 }
 
-GPIB_EXPORT int GPIB_CALL ibtmo(int ud, int v) {
+GPIB_EXPORT int NI488_CALL ibtmo(int ud, int v) {
     std::string call = "ibtmo(" + args({ud, v}) + ")";
     Descriptor *d = findDescriptor(ud);
     if (d == nullptr) return finish(call, failed(kNi488EDVR));
@@ -302,7 +302,7 @@ GPIB_EXPORT int GPIB_CALL ibtmo(int ud, int v) {
     return finish(call, succeeded());
 }
 
-GPIB_EXPORT int GPIB_CALL ibeot(int ud, int v) {
+GPIB_EXPORT int NI488_CALL ibeot(int ud, int v) {
     std::string call = "ibeot(" + args({ud, v}) + ")";
     Descriptor *d = findDescriptor(ud);
     if (d == nullptr) return finish(call, failed(kNi488EDVR));
@@ -310,7 +310,7 @@ GPIB_EXPORT int GPIB_CALL ibeot(int ud, int v) {
     return finish(call, succeeded());
 }
 
-GPIB_EXPORT int GPIB_CALL ibconfig(int ud, int option, int value) {
+GPIB_EXPORT int NI488_CALL ibconfig(int ud, int option, int value) {
     std::string call = "ibconfig(" + args({ud, option, value}) + ")";
     Descriptor *d = findDescriptor(ud);
     if (d == nullptr) return finish(call, failed(kNi488EDVR));
@@ -320,7 +320,7 @@ GPIB_EXPORT int GPIB_CALL ibconfig(int ud, int option, int value) {
     return finish(call, succeeded());
 }
 
-GPIB_EXPORT int GPIB_CALL ibwrt(int ud, const void *buf, long count) {
+GPIB_EXPORT int NI488_CALL ibwrt(int ud, const void *buf, long count) {
     sim::startDataCall(driver.bus);
     std::string call = "ibwrt(" + std::to_string(ud) + "," +
                        sim::tracePayload(buf, count > 0 ? static_cast<std::size_t>(count) : 0) + "," +
@@ -348,7 +348,7 @@ GPIB_EXPORT int GPIB_CALL ibwrt(int ud, const void *buf, long count) {
     return finish(call, outcome);
 }
 
-GPIB_EXPORT int GPIB_CALL ibrd(int ud, void *buf, long count) {
+GPIB_EXPORT int NI488_CALL ibrd(int ud, void *buf, long count) {
     sim::startDataCall(driver.bus);
     std::string call = "ibrd(" + args({ud, count}) + ")";
     Descriptor *d = findDescriptor(ud);

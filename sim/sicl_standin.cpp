@@ -141,7 +141,7 @@ bool sendFormatted(int id, const std::string &bytes) {
 
 }  // namespace
 
-GPIB_EXPORT int GPIB_CALL iopen(const char *addr) {
+GPIB_EXPORT int SICL_CALL iopen(const char *addr) {
     std::string call = "iopen(" + sim::quoteText(addr) + ")";
     std::string interfaceName;
     int address = kNoAddress;
@@ -158,7 +158,7 @@ GPIB_EXPORT int GPIB_CALL iopen(const char *addr) {
     return finish(call, 0);
 }
 
-GPIB_EXPORT int GPIB_CALL iclose(int id) {
+GPIB_EXPORT int SICL_CALL iclose(int id) {
     std::string call = "iclose(" + std::to_string(id) + ")";
     Session *s = findSession(id);
     if (s == nullptr) return finish(call, kSiclErrBadId);
@@ -166,7 +166,7 @@ GPIB_EXPORT int GPIB_CALL iclose(int id) {
     return finish(call, kSiclOk);
 }
 
-GPIB_EXPORT int GPIB_CALL iwrite(int id, const char *buf, unsigned long count, int end,
+GPIB_EXPORT int SICL_CALL iwrite(int id, const char *buf, unsigned long count, int end,
                                  unsigned long *actual) {
     sim::startDataCall(library.bus);
     std::string call = "iwrite(" + std::to_string(id) + "," + sim::tracePayload(buf, count) + "," +
@@ -185,7 +185,7 @@ GPIB_EXPORT int GPIB_CALL iwrite(int id, const char *buf, unsigned long count, i
     return finish(call, result, " actual=" + std::to_string(sent));
 }
 
-GPIB_EXPORT int GPIB_CALL iclear(int id) {
+GPIB_EXPORT int SICL_CALL iclear(int id) {
     std::string call = "iclear(" + std::to_string(id) + ")";
     Session *s = findSession(id);
     if (s == nullptr) return finish(call, kSiclErrBadId);
@@ -195,7 +195,7 @@ GPIB_EXPORT int GPIB_CALL iclear(int id) {
     return finish(call, deviceResult(sim::clearDevice(library.bus, *device)));
 }
 
-GPIB_EXPORT int GPIB_CALL itimeout(int id, long ms) {
+GPIB_EXPORT int SICL_CALL itimeout(int id, long ms) {
     std::string call = "itimeout(" + std::to_string(id) + "," + std::to_string(ms) + ")";
     Session *s = findSession(id);
     if (s == nullptr) return finish(call, kSiclErrBadId);
@@ -204,7 +204,7 @@ GPIB_EXPORT int GPIB_CALL itimeout(int id, long ms) {
     return finish(call, kSiclOk);
 }
 
-GPIB_EXPORT int GPIB_CALL iread(int id, char *buf, unsigned long max, int *reason, unsigned long *actual) {
+GPIB_EXPORT int SICL_CALL iread(int id, char *buf, unsigned long max, int *reason, unsigned long *actual) {
     sim::startDataCall(library.bus);
     std::string call = "iread(" + std::to_string(id) + "," + std::to_string(max) + ")";
     if (reason != nullptr) *reason = 0;
@@ -228,7 +228,7 @@ GPIB_EXPORT int GPIB_CALL iread(int id, char *buf, unsigned long max, int *reaso
                       sim::tracePayload(buf, received));
 }
 
-GPIB_EXPORT int GPIB_CALL ilocal(int id) {
+GPIB_EXPORT int SICL_CALL ilocal(int id) {
     std::string call = "ilocal(" + std::to_string(id) + ")";
     Session *s = findSession(id);
     if (s == nullptr) return finish(call, kSiclErrBadId);
@@ -242,7 +242,7 @@ GPIB_EXPORT int GPIB_CALL ilocal(int id) {
 // the arguments, then that many 16-bit words sent most significant byte first
 // as a definite-length block). Returns the number of conversions, or -1 when
 // the format holds anything else or the device does not take the output.
-GPIB_EXPORT int GPIB_CDECL iprintf(int id, const char *format, ...) {
+GPIB_EXPORT int SICL_CALL iprintf(int id, const char *format, ...) {
     sim::startDataCall(library.bus);
     std::string call = "iprintf(" + std::to_string(id) + "," + sim::quoteText(format);
     if (format == nullptr) return finish(call + ")", -1);

@@ -92,7 +92,7 @@ Bus::Session *niSession(const char *entry, int ud) {
     return &found->second;
 }
 
-int GPIB_CALL ni_ibclr(int ud) {
+int NI488_CALL ni_ibclr(int ud) {
     trace("ibclr(" + number(ud) + ")");
     Bus::Session *session = niSession("ibclr", ud);
     Device *device = session != nullptr ? deviceAt(session->address) : nullptr;
@@ -104,7 +104,7 @@ int GPIB_CALL ni_ibclr(int ud) {
     return exportedStatus;
 }
 
-int GPIB_CALL ni_ibconfig(int ud, int option, int value) {
+int NI488_CALL ni_ibconfig(int ud, int option, int value) {
     trace("ibconfig(" + number(ud) + "," + number(option) + "," + number(value) + ")");
     Bus::Session *session = niSession("ibconfig", ud);
     if (session == nullptr) {
@@ -116,7 +116,7 @@ int GPIB_CALL ni_ibconfig(int ud, int option, int value) {
     return exportedStatus;
 }
 
-int GPIB_CALL ni_ibdev(int board, int pad, int sad, int tmo, int eot, int eos) {
+int NI488_CALL ni_ibdev(int board, int pad, int sad, int tmo, int eot, int eos) {
     trace("ibdev(" + number(board) + "," + number(pad) + "," + number(sad) + "," + number(tmo) + "," +
           number(eot) + "," + number(eos) + ")");
     if (theBus.niBoards.count(board) == 0 || theBus.niDeviceFails) {
@@ -132,13 +132,13 @@ int GPIB_CALL ni_ibdev(int board, int pad, int sad, int tmo, int eot, int eos) {
     return ud;
 }
 
-int GPIB_CALL ni_ibeot(int ud, int v) {
+int NI488_CALL ni_ibeot(int ud, int v) {
     trace("ibeot(" + number(ud) + "," + number(v) + ")");
     setStatus(niSession("ibeot", ud) != nullptr ? kNi488Cmpl : kNi488Err, 0, 0);
     return exportedStatus;
 }
 
-int GPIB_CALL ni_ibfindA(const char *name) {
+int NI488_CALL ni_ibfindA(const char *name) {
     std::string text = name != nullptr ? name : "(null)";
     trace("ibfindA(" + text + ")");
     int board = -1;
@@ -157,13 +157,13 @@ int GPIB_CALL ni_ibfindA(const char *name) {
     return board;
 }
 
-int GPIB_CALL ni_ibloc(int ud) {
+int NI488_CALL ni_ibloc(int ud) {
     trace("ibloc(" + number(ud) + ")");
     setStatus(niSession("ibloc", ud) != nullptr ? kNi488Cmpl : kNi488Err, 0, 0);
     return exportedStatus;
 }
 
-int GPIB_CALL ni_ibonl(int ud, int v) {
+int NI488_CALL ni_ibonl(int ud, int v) {
     trace("ibonl(" + number(ud) + "," + number(v) + ")");
     if (niSession("ibonl", ud) == nullptr) {
         setStatus(kNi488Err, kNi488EDVR, 0);
@@ -174,7 +174,7 @@ int GPIB_CALL ni_ibonl(int ud, int v) {
     return exportedStatus;
 }
 
-int GPIB_CALL ni_ibrd(int ud, void *buf, long count) {
+int NI488_CALL ni_ibrd(int ud, void *buf, long count) {
     trace("ibrd(" + number(ud) + "," + number(count) + ")");
     Bus::Session *session = niSession("ibrd", ud);
     Device *device = session != nullptr ? deviceAt(session->address) : nullptr;
@@ -189,13 +189,13 @@ int GPIB_CALL ni_ibrd(int ud, void *buf, long count) {
     return exportedStatus;
 }
 
-int GPIB_CALL ni_ibtmo(int ud, int v) {
+int NI488_CALL ni_ibtmo(int ud, int v) {
     trace("ibtmo(" + number(ud) + "," + number(v) + ")");
     setStatus(niSession("ibtmo", ud) != nullptr ? kNi488Cmpl : kNi488Err, 0, 0);
     return exportedStatus;
 }
 
-int GPIB_CALL ni_ibwrt(int ud, const void *buf, long count) {
+int NI488_CALL ni_ibwrt(int ud, const void *buf, long count) {
     Bus::Session *session = niSession("ibwrt", ud);
     std::string bytes(static_cast<const char *>(buf), count > 0 ? static_cast<std::size_t>(count) : 0);
     bool samples = session != nullptr && session->swapBytes;
@@ -234,7 +234,7 @@ Device *siclDevice(Bus::Session *session) {
     return session != nullptr && session->device ? deviceAt(session->address) : nullptr;
 }
 
-int GPIB_CALL sicl_iopen(const char *addr) {
+int SICL_CALL sicl_iopen(const char *addr) {
     std::string text = addr != nullptr ? addr : "(null)";
     trace("iopen(" + text + ")");
     std::string::size_type comma = text.find(',');
@@ -255,14 +255,14 @@ int GPIB_CALL sicl_iopen(const char *addr) {
     return id;
 }
 
-int GPIB_CALL sicl_iclose(int id) {
+int SICL_CALL sicl_iclose(int id) {
     trace("iclose(" + number(id) + ")");
     if (siclSession("iclose", id) == nullptr) return kSiclBadId;
     theBus.siclSessions.erase(id);
     return kSiclNoError;
 }
 
-int GPIB_CALL sicl_iwrite(int id, const char *buf, unsigned long count, int end, unsigned long *actual) {
+int SICL_CALL sicl_iwrite(int id, const char *buf, unsigned long count, int end, unsigned long *actual) {
     std::string bytes(buf, count);
     trace("iwrite(" + number(id) + "," + quoted(bytes) + "," + number(static_cast<long long>(count)) + "," +
           number(end) + ")");
@@ -278,17 +278,17 @@ int GPIB_CALL sicl_iwrite(int id, const char *buf, unsigned long count, int end,
     return kSiclNoError;
 }
 
-int GPIB_CALL sicl_iclear(int id) {
+int SICL_CALL sicl_iclear(int id) {
     trace("iclear(" + number(id) + ")");
     return siclSession("iclear", id) != nullptr ? kSiclNoError : kSiclBadId;
 }
 
-int GPIB_CALL sicl_itimeout(int id, long ms) {
+int SICL_CALL sicl_itimeout(int id, long ms) {
     trace("itimeout(" + number(id) + "," + number(ms) + ")");
     return siclSession("itimeout", id) != nullptr ? kSiclNoError : kSiclBadId;
 }
 
-int GPIB_CALL sicl_iread(int id, char *buf, unsigned long max, int *reason, unsigned long *actual) {
+int SICL_CALL sicl_iread(int id, char *buf, unsigned long max, int *reason, unsigned long *actual) {
     trace("iread(" + number(id) + "," + number(static_cast<long long>(max)) + ")");
     Device *device = siclDevice(siclSession("iread", id));
     bool answered = false;
@@ -298,7 +298,7 @@ int GPIB_CALL sicl_iread(int id, char *buf, unsigned long max, int *reason, unsi
     return answered ? kSiclNoError : kSiclTimeout;
 }
 
-int GPIB_CALL sicl_ilocal(int id) {
+int SICL_CALL sicl_ilocal(int id) {
     trace("ilocal(" + number(id) + ")");
     return siclSession("ilocal", id) != nullptr ? kSiclNoError : kSiclBadId;
 }
@@ -306,7 +306,7 @@ int GPIB_CALL sicl_ilocal(int id) {
 // Formats the conversions the system uses: %s, %d, %% and "%*wb" (a count and
 // an array of 16-bit words, sent as a definite-length block, most significant
 // byte first).
-int GPIB_CDECL sicl_iprintf(int id, const char *format, ...) {
+int SICL_CALL sicl_iprintf(int id, const char *format, ...) {
     std::string line = "iprintf(" + number(id) + "," + quoted(format != nullptr ? format : "") ;
     std::string output;
     bool block = false;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "gateway/gateway.h"
-#include "gateway/host.h"
+#include "host/host.h"
 
 enum class FakeClass { kDouble, kSingle, kInt16, kLogical, kChar, kCell, kStruct };
 

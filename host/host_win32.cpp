@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "gateway/host.h"
-#include "gateway/host_line.h"
+#include "host/host.h"
+#include "host/host_line.h"
 
 // The host's array, opaque to the module.
 struct mxArray_tag;

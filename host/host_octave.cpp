@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "gateway/host.h"
-#include "gateway/host_line.h"
+#include "host/host.h"
+#include "host/host_line.h"
 
 namespace host {
 namespace {

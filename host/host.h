@@ -1,8 +1,8 @@
 // The host services the module uses, behind names of its own: the Octave
 // build maps them onto Octave's MEX API, the Windows build onto the R11
 // services imported from MATLAB, and unit tests link a fake host.
-#ifndef VANDREL_GATEWAY_HOST_H
-#define VANDREL_GATEWAY_HOST_H
+#ifndef VANDREL_HOST_HOST_H
+#define VANDREL_HOST_HOST_H
 
 #include <cstddef>
 

@@ -1,8 +1,8 @@
 // Formats one console line of the module's and hands it to a host's printer
 // as finished text, so that the host's own formatter never sees a conversion
 // of ours. Shared by the Octave and the Windows host layers.
-#ifndef VANDREL_GATEWAY_HOST_LINE_H
-#define VANDREL_GATEWAY_HOST_LINE_H
+#ifndef VANDREL_HOST_HOST_LINE_H
+#define VANDREL_HOST_HOST_LINE_H
 
 #include <cstdarg>
 #include <cstdio>
