@@ -293,7 +293,10 @@ void writeStatus(const SimBus &bus, const std::vector<std::string> &openHandles)
             if (device.kind == kNoDevice) continue;
             text << "device " << interface.name << " " << address << " "
                  << deviceKindName(device.kind) << " " << (device.remote ? "remote" : "local")
-                 << " files=" << device.filesStored << " errors=" << device.errors.size() << "\n";
+                 << " files=" << device.filesStored << " errors=" << device.errors.size()
+                 << " input=" << inputState(device) << "\n";
+            for (const std::string &error : device.errors)
+                text << "device-error " << interface.name << " " << address << " " << error << "\n";
         }
     }
     for (const std::string &problem : bus.problems) text << "problem " << problem << "\n";

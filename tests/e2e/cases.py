@@ -120,10 +120,10 @@ SICL_FIND_AT_19 = (['iopen("hpib") = 0'] + ['iopen("hpib%d") = 0' % i for i in r
 def sicl_send_trace(name, count, data, data_q=None):
     """The SICL writes of both parts; `data_q` when the Q block differs."""
     return [
-        r'iprintf(1,"mmem:data \"arbi:%s\",","' + name + '") = 1',
-        r'iprintf(1,"%*wb\n",' + "%d,%s) = 1" % (count, data),
-        r'iprintf(1,"mmem:data \"arbq:%s\",","' + name + '") = 1',
-        r'iprintf(1,"%*wb\n",' + "%d,%s) = 1" % (count, data if data_q is None else data_q),
+        r'iprintf(1,"mmem:data \"arbi:%s\",","' + name + '") = 0',
+        r'iprintf(1,"%*wb\n",' + "%d,%s) = 0" % (count, data),
+        r'iprintf(1,"mmem:data \"arbq:%s\",","' + name + '") = 0',
+        r'iprintf(1,"%*wb\n",' + "%d,%s) = 0" % (count, data if data_q is None else data_q),
     ]
 
 
@@ -205,7 +205,7 @@ CASES = [
          ni_download("tone", 1000),
          stored=[Stored("gpib0-19")],
          trace=ni_download_trace("tone", 12, 4, 2000, "<2000 bytes>"),
-         status={NI: {"open": "0", "loads": "1", "device": "gpib0 19 kvr local files=2 errors=0"}}),
+         status={NI: {"open": "0", "loads": "1", "device": "gpib0 19 kvr local files=2 errors=0 input=idle"}}),
 
     Case("ni-at-5", (NI,), ["interface gpib0", "device gpib0 5 kvr"],
          [Call("tone", TONE_RE, TONE_IM)],
@@ -299,7 +299,7 @@ CASES = [
          [Call("empty", [], [])],
          found("empty", 0, NI_CARD, "gpib0", 19),
          trace=NI_FIND_AT_19 + NI_RELEASE,
-         status={NI: {"open": "0", "device": "gpib0 19 kvr local files=0 errors=0"}}),
+         status={NI: {"open": "0", "device": "gpib0 19 kvr local files=0 errors=0 input=idle"}}),
 
     Case("ni-empty-name", (NI,), NI_BUS,
          [Call("", TONE_RE, TONE_IM)],
@@ -320,7 +320,7 @@ CASES = [
          ni_download("tone", 1000) * 50,
          stored=[Stored("gpib0-19")],
          status={NI: {"open": "0", "loads": "1", "calls": str(50 * 25),
-                      "device": "gpib0 19 kvr local files=100 errors=0"}}),
+                      "device": "gpib0 19 kvr local files=100 errors=0 input=idle"}}),
 
     # Both drivers: NI-488.2 is chosen; SICL is loaded and released unused.
     Case("both-drivers", (NI, SICL), ["interface gpib0", "interface hpib7", "device gpib0 19 kvr",
@@ -339,7 +339,7 @@ CASES = [
          stored=[Stored("hpib7-19")],
          trace=sicl_download_trace("tone", 3000, 1000, "<2000 bytes>"),
          status={SICL: {"open": "0", "loads": "1", "unloads": "1", "left-open-at-unload": "0",
-                        "device": "hpib7 19 kvr local files=2 errors=0"}}),
+                        "device": "hpib7 19 kvr local files=2 errors=0 input=idle"}}),
 
     # The probes whose read failed (19 to 31 and 1 to 4) are closed again:
     # nothing is left open when the library is released.
@@ -366,7 +366,7 @@ CASES = [
          stored=[Stored("hpib7-23")],
          probes=[19, 20, 21, 22, 23],
          status={SICL: {"left-open-at-unload": "0",
-                        "device": "hpib7 7 kvr local files=0 errors=0"}}),
+                        "device": "hpib7 7 kvr local files=0 errors=0 input=idle"}}),
 
     Case("sicl-markers", (SICL,),
          ["interface hpib7", "device hpib7 19 foreign Lookalike Co,kvr-d clone,1,1.0",
@@ -438,7 +438,7 @@ CASES = [
          found("empty", 0, SICL_CARD, "hpib7", 19),
          trace=SICL_FIND_AT_19 + SICL_RELEASE,
          status={SICL: {"left-open-at-unload": "0",
-                        "device": "hpib7 19 kvr local files=0 errors=0"}}),
+                        "device": "hpib7 19 kvr local files=0 errors=0 input=idle"}}),
 
     Case("sicl-empty-name", (SICL,), SICL_BUS,
          [Call("", TONE_RE, TONE_IM)],

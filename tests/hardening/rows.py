@@ -246,7 +246,7 @@ ROWS += [
     Row("fault-sicl-block-timeout-i", "fault", "SICL: the instrument stops taking the I block after 6 bytes",
         {SICL: "sicl"}, SICL_BUS + ["fault block-timeout hpib7 19 arbi 6"], call(RE48, IM48, "'stall'"),
         sicl_started("stall", 48) + [LOADING_I, FAILED_I],
-        trace_has=['iprintf(1,"%*wb\\n",48,<96 bytes>) = -1', "ilocal(1) = 0", "iclose(1) = 0"],
+        trace_has=['iprintf(1,"%*wb\\n",48,<96 bytes>) = 15', "ilocal(1) = 0", "iclose(1) = 0"],
         status={SICL: {"left-open-at-unload": "0"}}, min_seconds=3.0, max_seconds=15.0,
         outcome="after the 3 s set, \"Writing the real part ... failed.\"; nothing stored"),
     Row("fault-ni-block-refused-i", "fault", "NI-488.2: the sample write of the I part fails at once",
