@@ -153,25 +153,33 @@ int decimalDigits(long long value) {
     return digits;
 }
 
-// Writes one part; returns whether the library accepted every write of it.
-// A part whose command or header was lost is not stored, however well its
-// samples went out, so each write counts.
-bool sendPartSicl(DownloadState *state, const MemoryPart &part, int len, const std::int16_t *samples,
-                  const char *name) {
-    bool commandSent = state->sicl.iprintf(state->siclId, part.siclFormat, name) >= 0;
-    bool samplesSent = state->sicl.iprintf(state->siclId, "%*wb\n", len, samples) >= 0;
-    return commandSent && samplesSent;
+// How one part went. A part broken off may have left some of its bytes in
+// the instrument (a header without its block, a block cut short), which it
+// would go on waiting for or parse as commands.
+enum PartOutcome { kPartSent, kPartNotStarted, kPartBrokenOff };
+
+// SICL's formatted write returns 0 when everything was formatted and sent,
+// and an error number otherwise. A part whose command was lost is not
+// stored, however well its block would go out, so nothing follows a failed
+// write.
+PartOutcome sendPartSicl(DownloadState *state, const MemoryPart &part, int len, const std::int16_t *samples,
+                         const char *name) {
+    if (state->sicl.iprintf(state->siclId, part.siclFormat, name) != 0) return kPartBrokenOff;
+    if (state->sicl.iprintf(state->siclId, "%*wb\n", len, samples) != 0) return kPartBrokenOff;
+    return kPartSent;
 }
 
 bool ni488Written(int status) { return (status & kNi488Err) == 0; }
 
-bool sendPartNi488(DownloadState *state, const MemoryPart &part, int len, const std::int16_t *samples,
-                   const char *name) {
+// Each step runs only when every step before it went through: samples after
+// a broken header would reach the instrument as program messages.
+PartOutcome sendPartNi488(DownloadState *state, const MemoryPart &part, int len, const std::int16_t *samples,
+                          const char *name) {
     const int device = state->niDevice;
     const long long byteCount = 2LL * len;
     // Without END control the header would end the message before its
-    // block: nothing of the part is sent.
-    if (!ni488Written(ni488::ibeot(device, 0))) return false;
+    // block. Nothing of the part has gone out yet.
+    if (!ni488Written(ni488::ibeot(device, 0))) return kPartNotStarted;
     // Built to the name's full length: a cut name would store the waveform
     // under another name. The command buffer serves the usual names; a
     // longer one gets a command of its own size.
@@ -183,29 +191,42 @@ bool sendPartNi488(DownloadState *state, const MemoryPart &part, int len, const 
         command = longCommand.c_str();
         commandLength = static_cast<int>(longCommand.size());
     }
-    bool sent = ni488Written(ni488::ibwrt(device, command, commandLength));
+    if (!ni488Written(ni488::ibwrt(device, command, commandLength))) return kPartBrokenOff;
     std::snprintf(state->text, sizeof state->text, "%d", decimalDigits(byteCount));
-    sent = ni488Written(ni488::ibwrt(device, state->text, static_cast<long>(std::strlen(state->text)))) && sent;
+    if (!ni488Written(ni488::ibwrt(device, state->text, static_cast<long>(std::strlen(state->text)))))
+        return kPartBrokenOff;
     std::snprintf(state->text, sizeof state->text, "%lld", byteCount);
-    sent = ni488Written(ni488::ibwrt(device, state->text, static_cast<long>(std::strlen(state->text)))) && sent;
-    sent = ni488Written(ni488::ibeot(device, 1)) && sent;
+    if (!ni488Written(ni488::ibwrt(device, state->text, static_cast<long>(std::strlen(state->text)))))
+        return kPartBrokenOff;
+    if (!ni488Written(ni488::ibeot(device, 1))) return kPartBrokenOff;
     // The driver swaps each byte pair, so the host's little-endian samples
     // leave most significant byte first. Samples it cannot swap would be
     // stored the wrong way round: they are not sent.
-    if (!ni488Written(ni488::ibconfig(device, kNi488OptionSwapBytes, 1))) return false;
-    sent = ni488Written(ni488::ibwrt(device, samples, static_cast<long>(byteCount))) && sent;
-    ni488::ibconfig(device, kNi488OptionSwapBytes, 0);
-    return sent;
+    if (!ni488Written(ni488::ibconfig(device, kNi488OptionSwapBytes, 1))) return kPartBrokenOff;
+    bool samplesSent = ni488Written(ni488::ibwrt(device, samples, static_cast<long>(byteCount)));
+    // Swapping is turned off even after a failed write; a driver that keeps
+    // it on would send the next part's command text swapped.
+    bool swapOff = ni488Written(ni488::ibconfig(device, kNi488OptionSwapBytes, 0));
+    return samplesSent && swapOff ? kPartSent : kPartBrokenOff;
 }
 
-bool sendPart(DownloadState *state, const MemoryPart &part, const double *values, int len,
-              std::int16_t *samples, const char *name) {
+PartOutcome sendPart(DownloadState *state, const MemoryPart &part, const double *values, int len,
+                     std::int16_t *samples, const char *name) {
     convertSamples(values, len, samples);
     host::mexPrintf("%s", part.loading);
-    bool sent = state->busKind == kBusSicl ? sendPartSicl(state, part, len, samples, name)
-                                           : sendPartNi488(state, part, len, samples, name);
-    if (!sent) host::mexPrintf("%s", part.failed);
-    return sent;
+    PartOutcome outcome = state->busKind == kBusSicl ? sendPartSicl(state, part, len, samples, name)
+                                                     : sendPartNi488(state, part, len, samples, name);
+    if (outcome != kPartSent) host::mexPrintf("%s", part.failed);
+    return outcome;
+}
+
+// A device clear makes the instrument drop its input buffer and any message
+// it was in the middle of, so a broken-off part leaves nothing behind.
+void clearInstrument(DownloadState *state) {
+    if (state->busKind == kBusSicl)
+        state->sicl.iclear(state->siclId);
+    else if (state->busKind == kBusNi488)
+        ni488::ibclr(state->niDevice);
 }
 
 }  // namespace
@@ -223,8 +244,9 @@ void convertSamples(const double *values, int len, std::int16_t *samples) {
 void sendWaveform(DownloadState *state, const double *re, const double *im, int len,
                   std::int16_t *samples, const char *name) {
     host::mexPrintf("Timeout set to %d seconds.\n", static_cast<int>(setTransferTimeout(state, len)));
-    bool sent = sendPart(state, kRealPart, re, len, samples, name) &&
-                sendPart(state, kImaginaryPart, im, len, samples, name);
+    PartOutcome outcome = sendPart(state, kRealPart, re, len, samples, name);
+    if (outcome == kPartSent) outcome = sendPart(state, kImaginaryPart, im, len, samples, name);
+    if (outcome == kPartBrokenOff) clearInstrument(state);
     closeInstrument(state);
-    if (sent) host::mexPrintf("Done loading the waveform into the KVR dual arb.\n");
+    if (outcome == kPartSent) host::mexPrintf("Done loading the waveform into the KVR dual arb.\n");
 }

@@ -44,6 +44,7 @@
 #include "fake_kernel.h"
 #include "gpib/driver_abi.h"
 #include "gpib/ni488.h"
+#include "vendor.h"
 #include "wire.h"
 
 namespace {
@@ -61,8 +62,8 @@ const char kDone[] = "Done loading the waveform into the KVR dual arb.\n";
 const char *const kIdentityMarkers[] = {"KVR-D", "K207"};
 
 const char *const kNiExports[] = {"ibclr", "ibconfig", "ibdev", "ibeot", "ibfindA", "ibloc", "ibonl",
-                                  "ibrd", "ibtmo", "ibwrt", NI488_STATUS_EXPORT, NI488_ERROR_EXPORT,
-                                  NI488_COUNT_EXPORT, NI488_NOTICE_EXPORT};
+                                  "ibrd", "ibtmo", "ibwrt", vendor::kNiStatusExport, vendor::kNiErrorExport,
+                                  vendor::kNiCountExport, vendor::kNiNoticeExport};
 const char *const kSiclEntries[] = {"iopen", "iclose", "iwrite", "iclear", "itimeout", "iread", "ilocal", "iprintf"};
 
 const FakeClass kClasses[] = {FakeClass::kDouble, FakeClass::kSingle, FakeClass::kInt16, FakeClass::kLogical,

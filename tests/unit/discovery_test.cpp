@@ -187,8 +187,8 @@ TEST_F(DiscoveryTest, AnNiDriverThatCannotBeUsedIsNamedBeforeTheStageMessage) {
     const Case cases[] = {
         {"a file that does not load", false, "", "", {kNotLoaded, kNoInterface}},
         {"another notice", true, "", otherNotice, {kNotLoaded, kNoInterface}},
-        {"no status word", true, NI488_STATUS_EXPORT, "", {kNotLoaded, kNoInterface}},
-        {"no notice", true, NI488_NOTICE_EXPORT, "", {kNotLoaded, kNoInterface}},
+        {"no status word", true, vendor::kNiStatusExport, "", {kNotLoaded, kNoInterface}},
+        {"no notice", true, vendor::kNiNoticeExport, "", {kNotLoaded, kNoInterface}},
         {"no ibfindA", true, "ibfindA", "", {lacks("ibfindA"), kNoInterface}},
         {"no ibdev", true, "ibdev", "", {"Interface = gpib0.\n", lacks("ibdev"), kNoInstrument}},
         {"no ibwrt", true, "ibwrt", "", {"Interface = gpib0.\n", lacks("ibwrt"), kNoInstrument}},

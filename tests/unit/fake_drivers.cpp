@@ -9,28 +9,31 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 #include "fake_kernel.h"
+// The module's declarations serve only to check, at compile time, that each
+// fake entry fits the slot the module calls it through, and for the notice
+// text; the fakes' conventions, names and results are their own (vendor.h).
 #include "gpib/driver_abi.h"
+#include "vendor.h"
 
 namespace fakebus {
 namespace {
 
 Bus theBus;
 
-// The NI-488.2 data exports.
-Ni488StatusWord exportedStatus = 0;
-Ni488ErrorCode exportedError = 0;
-Ni488Count exportedCount = 0;
+// The NI-488.2 data exports: int status and error, long count.
+int exportedStatus = 0;
+int exportedError = 0;
+long exportedCount = 0;
 
 // Two pages: the notice ends at the end of the first, the second is never accessible.
 char *noticePages = nullptr;
 std::size_t pageSize = 0;
 char *noticeStart = nullptr;
 
-// SICL error codes the fake returns.
-enum { kSiclNoError = 0, kSiclTimeout = 15, kSiclBadId = 1 };
-enum { kSiclReasonEnd = 4 };
+using namespace vendor;
 
 void trace(const std::string &line) { theBus.trace.push_back(line); }
 void fault(const std::string &text) { theBus.faults.push_back(text); }
@@ -92,35 +95,40 @@ Bus::Session *niSession(const char *entry, int ud) {
     return &found->second;
 }
 
-int NI488_CALL ni_ibclr(int ud) {
+int VENDOR_NI_API ni_ibclr(int ud) {
     trace("ibclr(" + number(ud) + ")");
     Bus::Session *session = niSession("ibclr", ud);
     Device *device = session != nullptr ? deviceAt(session->address) : nullptr;
     if (device == nullptr || !device->answers) {
-        setStatus(kNi488Err, kNi488ENOL, 0);
+        setStatus(kErr, kENOL, 0);
     } else {
-        setStatus(kNi488Cmpl, 0, 0);
+        ++device->clears;
+        setStatus(kCmpl, 0, 0);
     }
     return exportedStatus;
 }
 
-int NI488_CALL ni_ibconfig(int ud, int option, int value) {
+int VENDOR_NI_API ni_ibconfig(int ud, int option, int value) {
     trace("ibconfig(" + number(ud) + "," + number(option) + "," + number(value) + ")");
     Bus::Session *session = niSession("ibconfig", ud);
     if (session == nullptr) {
-        setStatus(kNi488Err, kNi488EDVR, 0);
+        setStatus(kErr, kEDVR, 0);
         return exportedStatus;
     }
-    if (option == kNi488OptionSwapBytes) session->swapBytes = value != 0;
-    setStatus(kNi488Cmpl, 0, 0);
+    if (option == kOptionSwapBytes && value == 0 && theBus.swapOffFails) {
+        setStatus(kErr, kEARG, 0);
+        return exportedStatus;
+    }
+    if (option == kOptionSwapBytes) session->swapBytes = value != 0;
+    setStatus(kCmpl, 0, 0);
     return exportedStatus;
 }
 
-int NI488_CALL ni_ibdev(int board, int pad, int sad, int tmo, int eot, int eos) {
+int VENDOR_NI_API ni_ibdev(int board, int pad, int sad, int tmo, int eot, int eos) {
     trace("ibdev(" + number(board) + "," + number(pad) + "," + number(sad) + "," + number(tmo) + "," +
           number(eot) + "," + number(eos) + ")");
     if (theBus.niBoards.count(board) == 0 || theBus.niDeviceFails) {
-        setStatus(kNi488Err, kNi488EDVR, 0);
+        setStatus(kErr, kEDVR, 0);
         return -1;
     }
     int ud = theBus.nextNiDevice++;
@@ -128,17 +136,17 @@ int NI488_CALL ni_ibdev(int board, int pad, int sad, int tmo, int eot, int eos) 
     session.device = true;
     session.address = pad;
     theBus.niDescriptors[ud] = session;
-    setStatus(kNi488Cmpl, 0, 0);
+    setStatus(kCmpl, 0, 0);
     return ud;
 }
 
-int NI488_CALL ni_ibeot(int ud, int v) {
+int VENDOR_NI_API ni_ibeot(int ud, int v) {
     trace("ibeot(" + number(ud) + "," + number(v) + ")");
-    setStatus(niSession("ibeot", ud) != nullptr ? kNi488Cmpl : kNi488Err, 0, 0);
+    setStatus(niSession("ibeot", ud) != nullptr ? kCmpl : kErr, 0, 0);
     return exportedStatus;
 }
 
-int NI488_CALL ni_ibfindA(const char *name) {
+int VENDOR_NI_API ni_ibfindA(const char *name) {
     std::string text = name != nullptr ? name : "(null)";
     trace("ibfindA(" + text + ")");
     int board = -1;
@@ -148,33 +156,33 @@ int NI488_CALL ni_ibfindA(const char *name) {
         if (*end == '\0' && theBus.niBoards.count(static_cast<int>(index)) != 0) board = static_cast<int>(index);
     }
     if (board < 0) {
-        setStatus(kNi488Err, kNi488EDVR, 0);
+        setStatus(kErr, kEDVR, 0);
         return -1;
     }
     // A board's descriptor is its index, as the real driver hands them out.
     theBus.niDescriptors[board] = Bus::Session();
-    setStatus(kNi488Cmpl, 0, 0);
+    setStatus(kCmpl, 0, 0);
     return board;
 }
 
-int NI488_CALL ni_ibloc(int ud) {
+int VENDOR_NI_API ni_ibloc(int ud) {
     trace("ibloc(" + number(ud) + ")");
-    setStatus(niSession("ibloc", ud) != nullptr ? kNi488Cmpl : kNi488Err, 0, 0);
+    setStatus(niSession("ibloc", ud) != nullptr ? kCmpl : kErr, 0, 0);
     return exportedStatus;
 }
 
-int NI488_CALL ni_ibonl(int ud, int v) {
+int VENDOR_NI_API ni_ibonl(int ud, int v) {
     trace("ibonl(" + number(ud) + "," + number(v) + ")");
     if (niSession("ibonl", ud) == nullptr) {
-        setStatus(kNi488Err, kNi488EDVR, 0);
+        setStatus(kErr, kEDVR, 0);
         return exportedStatus;
     }
     if (v == 0) theBus.niDescriptors.erase(ud);
-    setStatus(kNi488Cmpl, 0, 0);
+    setStatus(kCmpl, 0, 0);
     return exportedStatus;
 }
 
-int NI488_CALL ni_ibrd(int ud, void *buf, long count) {
+int VENDOR_NI_API ni_ibrd(int ud, void *buf, long count) {
     trace("ibrd(" + number(ud) + "," + number(count) + ")");
     Bus::Session *session = niSession("ibrd", ud);
     Device *device = session != nullptr ? deviceAt(session->address) : nullptr;
@@ -182,20 +190,20 @@ int NI488_CALL ni_ibrd(int ud, void *buf, long count) {
     unsigned long got = readReply(device, static_cast<char *>(buf), count > 0 ? static_cast<unsigned long>(count) : 0,
                                   &answered);
     if (answered) {
-        setStatus(kNi488End | kNi488Cmpl, 0, static_cast<long>(got));
+        setStatus(kEnd | kCmpl, 0, static_cast<long>(got));
     } else {
-        setStatus(kNi488Err | kNi488Timo | kNi488Cmpl, kNi488EABO, 0);
+        setStatus(kErr | kTimo | kCmpl, kEABO, 0);
     }
     return exportedStatus;
 }
 
-int NI488_CALL ni_ibtmo(int ud, int v) {
+int VENDOR_NI_API ni_ibtmo(int ud, int v) {
     trace("ibtmo(" + number(ud) + "," + number(v) + ")");
-    setStatus(niSession("ibtmo", ud) != nullptr ? kNi488Cmpl : kNi488Err, 0, 0);
+    setStatus(niSession("ibtmo", ud) != nullptr ? kCmpl : kErr, 0, 0);
     return exportedStatus;
 }
 
-int NI488_CALL ni_ibwrt(int ud, const void *buf, long count) {
+int VENDOR_NI_API ni_ibwrt(int ud, const void *buf, long count) {
     Bus::Session *session = niSession("ibwrt", ud);
     std::string bytes(static_cast<const char *>(buf), count > 0 ? static_cast<std::size_t>(count) : 0);
     bool samples = session != nullptr && session->swapBytes;
@@ -204,14 +212,14 @@ int NI488_CALL ni_ibwrt(int ud, const void *buf, long count) {
     bool chosenToFail = writeFails(device);
     if (device == nullptr || !device->answers || (samples && sampleWriteFails()) || chosenToFail) {
         noteFailedWrite(device);
-        setStatus(kNi488Err | kNi488Cmpl, device == nullptr || !device->answers ? kNi488ENOL : kNi488EABO, 0);
+        setStatus(kErr | kCmpl, device == nullptr || !device->answers ? kENOL : kEABO, 0);
         return exportedStatus;
     }
     if (samples) {
         for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) std::swap(bytes[i], bytes[i + 1]);
     }
     device->received += bytes;
-    setStatus(kNi488Cmpl, 0, count);
+    setStatus(kCmpl, 0, count);
     return exportedStatus;
 }
 
@@ -234,7 +242,7 @@ Device *siclDevice(Bus::Session *session) {
     return session != nullptr && session->device ? deviceAt(session->address) : nullptr;
 }
 
-int SICL_CALL sicl_iopen(const char *addr) {
+int VENDOR_SICL_API sicl_iopen(const char *addr) {
     std::string text = addr != nullptr ? addr : "(null)";
     trace("iopen(" + text + ")");
     std::string::size_type comma = text.find(',');
@@ -255,14 +263,14 @@ int SICL_CALL sicl_iopen(const char *addr) {
     return id;
 }
 
-int SICL_CALL sicl_iclose(int id) {
+int VENDOR_SICL_API sicl_iclose(int id) {
     trace("iclose(" + number(id) + ")");
     if (siclSession("iclose", id) == nullptr) return kSiclBadId;
     theBus.siclSessions.erase(id);
     return kSiclNoError;
 }
 
-int SICL_CALL sicl_iwrite(int id, const char *buf, unsigned long count, int end, unsigned long *actual) {
+int VENDOR_SICL_API sicl_iwrite(int id, const char *buf, unsigned long count, int end, unsigned long *actual) {
     std::string bytes(buf, count);
     trace("iwrite(" + number(id) + "," + quoted(bytes) + "," + number(static_cast<long long>(count)) + "," +
           number(end) + ")");
@@ -271,24 +279,28 @@ int SICL_CALL sicl_iwrite(int id, const char *buf, unsigned long count, int end,
     bool chosenToFail = writeFails(device);
     if (device == nullptr || !device->answers || chosenToFail) {
         noteFailedWrite(device);
-        return kSiclTimeout;
+        return chosenToFail ? device->siclFailResult : kSiclTimeout;
     }
     device->received += bytes;
     if (actual != nullptr) *actual = count;
     return kSiclNoError;
 }
 
-int SICL_CALL sicl_iclear(int id) {
+int VENDOR_SICL_API sicl_iclear(int id) {
     trace("iclear(" + number(id) + ")");
-    return siclSession("iclear", id) != nullptr ? kSiclNoError : kSiclBadId;
+    Bus::Session *session = siclSession("iclear", id);
+    if (session == nullptr) return kSiclBadId;
+    Device *device = siclDevice(session);
+    if (device != nullptr) ++device->clears;
+    return kSiclNoError;
 }
 
-int SICL_CALL sicl_itimeout(int id, long ms) {
+int VENDOR_SICL_API sicl_itimeout(int id, long ms) {
     trace("itimeout(" + number(id) + "," + number(ms) + ")");
     return siclSession("itimeout", id) != nullptr ? kSiclNoError : kSiclBadId;
 }
 
-int SICL_CALL sicl_iread(int id, char *buf, unsigned long max, int *reason, unsigned long *actual) {
+int VENDOR_SICL_API sicl_iread(int id, char *buf, unsigned long max, int *reason, unsigned long *actual) {
     trace("iread(" + number(id) + "," + number(static_cast<long long>(max)) + ")");
     Device *device = siclDevice(siclSession("iread", id));
     bool answered = false;
@@ -298,15 +310,16 @@ int SICL_CALL sicl_iread(int id, char *buf, unsigned long max, int *reason, unsi
     return answered ? kSiclNoError : kSiclTimeout;
 }
 
-int SICL_CALL sicl_ilocal(int id) {
+int VENDOR_SICL_API sicl_ilocal(int id) {
     trace("ilocal(" + number(id) + ")");
     return siclSession("ilocal", id) != nullptr ? kSiclNoError : kSiclBadId;
 }
 
 // Formats the conversions the system uses: %s, %d, %% and "%*wb" (a count and
 // an array of 16-bit words, sent as a definite-length block, most significant
-// byte first).
-int SICL_CALL sicl_iprintf(int id, const char *format, ...) {
+// byte first). Like every SICL entry it returns 0 when all went out and an
+// error number otherwise, never a count of what was written.
+int VENDOR_SICL_API sicl_iprintf(int id, const char *format, ...) {
     std::string line = "iprintf(" + number(id) + "," + quoted(format != nullptr ? format : "") ;
     std::string output;
     bool block = false;
@@ -350,12 +363,13 @@ int SICL_CALL sicl_iprintf(int id, const char *format, ...) {
     trace(line + ")");
     Device *device = siclDevice(siclSession("iprintf", id));
     bool chosenToFail = writeFails(device);
-    if (device == nullptr || !device->answers || (block && sampleWriteFails()) || chosenToFail) {
+    bool sampleFails = block && sampleWriteFails();
+    if (device == nullptr || !device->answers || sampleFails || chosenToFail) {
         noteFailedWrite(device);
-        return -1;
+        return device != nullptr && (sampleFails || chosenToFail) ? device->siclFailResult : kSiclNoConnection;
     }
     device->received += output;
-    return static_cast<int>(output.size());
+    return kSiclNoError;
 }
 
 }  // namespace
@@ -418,43 +432,51 @@ void setNotice(const std::string &text, bool terminated, bool readOnly) {
     // A driver already installed shows the new notice at its export.
     auto installed = fakekernel::kernel().libraries.find(niLibraryPath());
     if (installed != fakekernel::kernel().libraries.end()) {
-        auto symbol = installed->second.symbols.find(NI488_NOTICE_EXPORT);
+        auto symbol = installed->second.symbols.find(kNiNoticeExport);
         if (symbol != installed->second.symbols.end()) symbol->second = noticeStart;
     }
 }
 
 std::string noticeNow(std::size_t length) { return std::string(noticeStart, length); }
 
+// Each entry goes in under the name the vendor exports it by; the module's
+// slot type is asked for only to check that the fake fits it.
+template <typename Slot, typename Entry>
+void *entryAddress(Entry *entry) {
+    static_assert(std::is_same<Slot *, Entry *>::value, "the fake entry does not fit the module's slot");
+    return reinterpret_cast<void *>(entry);
+}
+
 std::map<std::string, void *> niSymbols() {
-    std::map<std::string, void *> symbols;
-#define FAKE_NI_SYMBOL(result, name, params, args)      \
-    {                                                   \
-        Ni488_##name *entry = &ni_##name;               \
-        symbols[#name] = reinterpret_cast<void *>(entry); \
-    }
-    NI488_FUNCTION_ENTRIES(FAKE_NI_SYMBOL)
-#undef FAKE_NI_SYMBOL
-    symbols[NI488_STATUS_EXPORT] = &exportedStatus;
-    symbols[NI488_ERROR_EXPORT] = &exportedError;
-    symbols[NI488_COUNT_EXPORT] = &exportedCount;
-    symbols[NI488_NOTICE_EXPORT] = noticeStart;
-    return symbols;
+    return {{"ibclr", entryAddress<Ni488_ibclr>(&ni_ibclr)},
+            {"ibconfig", entryAddress<Ni488_ibconfig>(&ni_ibconfig)},
+            {"ibdev", entryAddress<Ni488_ibdev>(&ni_ibdev)},
+            {"ibeot", entryAddress<Ni488_ibeot>(&ni_ibeot)},
+            {"ibfindA", entryAddress<Ni488_ibfindA>(&ni_ibfindA)},
+            {"ibloc", entryAddress<Ni488_ibloc>(&ni_ibloc)},
+            {"ibonl", entryAddress<Ni488_ibonl>(&ni_ibonl)},
+            {"ibrd", entryAddress<Ni488_ibrd>(&ni_ibrd)},
+            {"ibtmo", entryAddress<Ni488_ibtmo>(&ni_ibtmo)},
+            {"ibwrt", entryAddress<Ni488_ibwrt>(&ni_ibwrt)},
+            {kNiStatusExport, &exportedStatus},
+            {kNiErrorExport, &exportedError},
+            {kNiCountExport, &exportedCount},
+            {kNiNoticeExport, noticeStart}};
 }
 
 std::map<std::string, void *> siclSymbols() {
-    std::map<std::string, void *> symbols;
-#define FAKE_SICL_SYMBOL(name)                            \
-    {                                                     \
-        Sicl_##name *entry = &sicl_##name;                \
-        symbols[#name] = reinterpret_cast<void *>(entry); \
-    }
-    SICL_ENTRIES(FAKE_SICL_SYMBOL)
-#undef FAKE_SICL_SYMBOL
-    return symbols;
+    return {{"iopen", entryAddress<Sicl_iopen>(&sicl_iopen)},
+            {"iclose", entryAddress<Sicl_iclose>(&sicl_iclose)},
+            {"iwrite", entryAddress<Sicl_iwrite>(&sicl_iwrite)},
+            {"iclear", entryAddress<Sicl_iclear>(&sicl_iclear)},
+            {"itimeout", entryAddress<Sicl_itimeout>(&sicl_itimeout)},
+            {"iread", entryAddress<Sicl_iread>(&sicl_iread)},
+            {"ilocal", entryAddress<Sicl_ilocal>(&sicl_ilocal)},
+            {"iprintf", entryAddress<Sicl_iprintf>(&sicl_iprintf)}};
 }
 
-std::string niLibraryPath() { return fakekernel::systemPath(NI488_LIBRARY_FILE); }
-std::string siclLibraryPath() { return fakekernel::systemPath(SICL_LIBRARY_NAME); }
+std::string niLibraryPath() { return fakekernel::systemPath(kNiFile); }
+std::string siclLibraryPath() { return fakekernel::systemPath(kSiclFile); }
 
 void installNi() {
     fakekernel::addLibrary(niLibraryPath(), niSymbols());

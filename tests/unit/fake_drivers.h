@@ -20,6 +20,10 @@ struct Device {
     std::set<int> failWrites;
     int writes = 0;
     std::vector<int> failedWrites;  // the numbers of the writes that failed, for any reason
+    // What a SICL write chosen to fail returns: an I/O error unless a test
+    // asks for another value.
+    int siclFailResult = 17;
+    int clears = 0;  // device clears (ibclr, iclear) it received
 };
 
 struct Bus {
@@ -33,6 +37,7 @@ struct Bus {
     std::set<int> siclOpenFailsAt;  // device addresses whose iopen returns 0
     bool niDeviceFails = false;     // ibdev returns -1
     int failSampleWrite = 0;        // 1: the first sample write fails, 2: the second
+    bool swapOffFails = false;      // ibconfig(ud, 20, 0) is refused
     int sampleWrites = 0;
 
     // Open sessions: SICL ids and NI descriptors, with what they reach.

@@ -13,8 +13,8 @@ protected:
 
     // The status after a failure to load, bind or identify the driver.
     static void expectFailureStatus(unsigned long code, const std::string &what) {
-        EXPECT_EQ(ni488::ibsta, kNi488Err) << what;
-        EXPECT_EQ(ni488::iberr, kNi488EDVR) << what;
+        EXPECT_EQ(ni488::ibsta, vendor::kErr) << what;
+        EXPECT_EQ(ni488::iberr, vendor::kEDVR) << what;
         EXPECT_EQ(ni488::ibcnt, static_cast<int>(code)) << what;
         EXPECT_EQ(ni488::ibcntl, static_cast<long>(code)) << what;
     }
@@ -31,8 +31,8 @@ std::vector<int> callEveryWrapper() {
 
 TEST_F(Ni488Test, WithoutTheDriverEveryWrapperFailsAndTheNextCallTriesAgain) {
     std::vector<int> results = callEveryWrapper();
-    const std::vector<int> expected = {kNi488Err, kNi488Err, -1,        kNi488Err, -1,
-                                       kNi488Err, kNi488Err, kNi488Err, kNi488Err, kNi488Err};
+    const std::vector<int> expected = {vendor::kErr, vendor::kErr, -1,        vendor::kErr, -1,
+                                       vendor::kErr, vendor::kErr, vendor::kErr, vendor::kErr, vendor::kErr};
     EXPECT_EQ(results, expected);
     expectFailureStatus(platform::kErrorModuleNotFound, "no driver");
     EXPECT_EQ(loads(), 10u) << "each call tries to load the driver again";
@@ -43,7 +43,7 @@ TEST_F(Ni488Test, WithoutTheDriverEveryWrapperFailsAndTheNextCallTriesAgain) {
     fakebus::installNi();
     fakebus::bus().niBoards = {0};
     EXPECT_EQ(ni488::ibfindA("gpib0"), 0);
-    EXPECT_EQ(ni488::ibsta, kNi488Cmpl);
+    EXPECT_EQ(ni488::ibsta, vendor::kCmpl);
     EXPECT_EQ(loads(), 11u);
     EXPECT_EQ(fakekernel::liveHandles(fakebus::niLibraryPath()), 1);
 }
@@ -101,7 +101,7 @@ TEST_F(Ni488Test, TheNoticeDecidesWhetherTheDriverIsAccepted) {
         EXPECT_EQ(loads(), 1u) << c.what;
         if (c.accepted) {
             EXPECT_EQ(descriptor, 0) << c.what;
-            EXPECT_EQ(ni488::ibsta, kNi488Cmpl) << c.what;
+            EXPECT_EQ(ni488::ibsta, vendor::kCmpl) << c.what;
             EXPECT_EQ(frees(), 0u) << c.what;
             EXPECT_EQ(fakekernel::liveHandles(fakebus::niLibraryPath()), 1) << c.what;
             EXPECT_EQ(trace(), std::vector<std::string>{"ibfindA(gpib0)"}) << c.what;
@@ -130,7 +130,7 @@ TEST_F(Ni488Test, TheExportsAreLookedUpInOrderAndAnyMissingOneRefusesTheDriver) 
         "GetProcAddress(gpib-32.dll,ibfindA)=ok"};
     EXPECT_EQ(fakekernel::callsStartingWith("GetProcAddress"), lookups);
 
-    for (const char *missing : {NI488_STATUS_EXPORT, NI488_ERROR_EXPORT, NI488_COUNT_EXPORT, NI488_NOTICE_EXPORT}) {
+    for (const char *missing : {vendor::kNiStatusExport, vendor::kNiErrorExport, vendor::kNiCountExport, vendor::kNiNoticeExport}) {
         resetAll();
         std::map<std::string, void *> symbols = fakebus::niSymbols();
         symbols.erase(missing);
@@ -155,15 +155,15 @@ TEST_F(Ni488Test, AFunctionMissingFromAnAcceptedDriverFailsAloneAndTheDriverStay
     fakebus::bus().niBoards = {0};
     fakekernel::kernel().lastError = 0;
 
-    EXPECT_EQ(ni488::ibclr(16), kNi488Err);
+    EXPECT_EQ(ni488::ibclr(16), vendor::kErr);
     expectFailureStatus(platform::kErrorProcNotFound, "ibclr");
     EXPECT_EQ(fakekernel::liveHandles(fakebus::niLibraryPath()), 1);
     EXPECT_EQ(ni488::ibdev(0, 19, 0, 8, 1, 0), -1);
     expectFailureStatus(platform::kErrorProcNotFound, "ibdev");
 
     EXPECT_EQ(ni488::ibfindA("gpib0"), 0);
-    EXPECT_EQ(ni488::ibsta, kNi488Cmpl);
-    EXPECT_EQ(ni488::ibonl(0, 0), kNi488Cmpl);
+    EXPECT_EQ(ni488::ibsta, vendor::kCmpl);
+    EXPECT_EQ(ni488::ibonl(0, 0), vendor::kCmpl);
     EXPECT_EQ(trace(), (std::vector<std::string>{"ibfindA(gpib0)", "ibonl(0,0)"}));
     EXPECT_EQ(loads(), 1u);
     EXPECT_EQ(frees(), 0u);
@@ -183,10 +183,10 @@ TEST_F(Ni488Test, EveryWrapperForwardsItsArgumentsAndResult) {
     // Descriptors come back as the driver gave them; the rest is the status word.
     EXPECT_EQ(results[2], 17);
     EXPECT_EQ(results[4], 0);
-    EXPECT_EQ(results[0], kNi488Cmpl);
-    EXPECT_EQ(results[6], kNi488Cmpl);
+    EXPECT_EQ(results[0], vendor::kCmpl);
+    EXPECT_EQ(results[6], vendor::kCmpl);
     // ibrd on a descriptor taken offline fails in the driver, and the status says so.
-    EXPECT_EQ(results[7] & kNi488Err, kNi488Err);
+    EXPECT_EQ(results[7] & vendor::kErr, vendor::kErr);
     EXPECT_EQ(fakebus::bus().faults.size(), 3u);  // ibrd, ibtmo, ibwrt after ibonl(16,0)
     fakebus::bus().faults.clear();
     // Each entry was looked up once.
@@ -209,15 +209,15 @@ TEST_F(Ni488Test, TheStatusComesFromTheDriverAfterEveryForwardedCall) {
         long count;
     };
     const Case cases[] = {
-        {"ibdev", [](char *) { return ni488::ibdev(0, 19, 0, 8, 1, 0); }, kNi488Cmpl, 0, 0},
-        {"ibwrt of 5 bytes", [](char *) { return ni488::ibwrt(16, "*IDN?", 5); }, kNi488Cmpl, 0, 5},
-        {"ibrd of 11 bytes", [](char *buffer) { return ni488::ibrd(16, buffer, 120); }, kNi488End | kNi488Cmpl, 0, 11},
-        {"ibdev at 20", [](char *) { return ni488::ibdev(0, 20, 0, 8, 1, 0); }, kNi488Cmpl, 0, 0},
+        {"ibdev", [](char *) { return ni488::ibdev(0, 19, 0, 8, 1, 0); }, vendor::kCmpl, 0, 0},
+        {"ibwrt of 5 bytes", [](char *) { return ni488::ibwrt(16, "*IDN?", 5); }, vendor::kCmpl, 0, 5},
+        {"ibrd of 11 bytes", [](char *buffer) { return ni488::ibrd(16, buffer, 120); }, vendor::kEnd | vendor::kCmpl, 0, 11},
+        {"ibdev at 20", [](char *) { return ni488::ibdev(0, 20, 0, 8, 1, 0); }, vendor::kCmpl, 0, 0},
         {"ibrd that times out", [](char *buffer) { return ni488::ibrd(17, buffer, 120); },
-         kNi488Err | kNi488Timo | kNi488Cmpl, kNi488EABO, 0},
-        {"ibwrt with no listener", [](char *) { return ni488::ibwrt(17, "*IDN?", 5); }, kNi488Err | kNi488Cmpl,
-         kNi488ENOL, 0},
-        {"ibwrt of 3 bytes", [](char *) { return ni488::ibwrt(16, "abc", 3); }, kNi488Cmpl, 0, 3},
+         vendor::kErr | vendor::kTimo | vendor::kCmpl, vendor::kEABO, 0},
+        {"ibwrt with no listener", [](char *) { return ni488::ibwrt(17, "*IDN?", 5); }, vendor::kErr | vendor::kCmpl,
+         vendor::kENOL, 0},
+        {"ibwrt of 3 bytes", [](char *) { return ni488::ibwrt(16, "abc", 3); }, vendor::kCmpl, 0, 3},
     };
     for (const Case &c : cases) {
         int result = c.call(reply);
@@ -237,7 +237,7 @@ TEST_F(Ni488Test, ResolvingAnEntryGivesTheDriversFunction) {
     std::map<std::string, void *> symbols = fakebus::niSymbols();
     EXPECT_EQ(ni488::resolveGpibEntry("ibwrt"), symbols["ibwrt"]);
     EXPECT_EQ(ni488::resolveGpibEntry("ibnothing"), nullptr);
-    EXPECT_EQ(ni488::ibsta, kNi488Err);
+    EXPECT_EQ(ni488::ibsta, vendor::kErr);
     EXPECT_EQ(ni488::ibcnt, platform::kErrorProcNotFound);
     EXPECT_EQ(fakekernel::liveHandles(fakebus::niLibraryPath()), 1);
 }

@@ -1,5 +1,6 @@
 // The waveform transfer: the timeout from the length, the block header, the
 // 16-bit conversion and byte order on the wire, long names, and a failed write.
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <limits>
@@ -38,6 +39,10 @@ protected:
         std::size_t start = lib == Lib::kNi ? 6 : 7;
         if (lines.size() < start) return {};
         return std::vector<std::string>(lines.begin() + static_cast<std::ptrdiff_t>(start), lines.end());
+    }
+
+    static std::vector<std::string> clearTrace(Lib lib) {
+        return {lib == Lib::kNi ? "ibclr(16)" : "iclear(2)"};
     }
 
     static std::vector<std::string> closeTrace(Lib lib) {
@@ -271,78 +276,125 @@ TEST_F(TransferTest, AFailedSampleWriteIsReportedAndEndsThePartsButStillCloses) 
         lines.push_back(std::string("Writing the ") + part + " part to the dual arb failed.\n");
         EXPECT_EQ(printed(), concat(discoveryLines(c.lib), lines)) << what;
 
-        // The trace up to the failed write, then at most the byte swap turned
-        // off again, then the close: nothing else is sent.
-        std::vector<std::string> sent = transferTrace(c.lib);
+        // The trace up to the failed write (with NI-488.2 the byte swap is
+        // turned off again), then the device clear and the close.
         std::vector<std::string> expected = {c.lib == Lib::kNi ? "ibtmo(16,12)" : "itimeout(2,3000)"};
         for (int k = 1; k <= c.failing; ++k) {
-            const char *prefix = k == 1 ? "arbi:" : "arbq:";
-            std::vector<std::string> partTrace =
-                c.lib == Lib::kNi ? niPartTrace(16, prefix, "tone", 2) : siclPartTrace(2, prefix, "tone", 2);
-            if (k == c.failing && c.lib == Lib::kNi) partTrace.pop_back();  // ibconfig(16,20,0)
-            expected = concat(expected, partTrace);
-        }
-        if (c.lib == Lib::kNi && sent.size() > expected.size() && sent[expected.size()] == "ibconfig(16,20,0)")
-            expected.push_back("ibconfig(16,20,0)");
-        expected = concat(expected, closeTrace(c.lib));
-        EXPECT_EQ(sent, expected) << what;
-        EXPECT_EQ(fakebus::openSiclSessions() + fakebus::onlineNiDescriptors(), 0) << what;
-    }
-}
-
-TEST_F(TransferTest, AnyFailedWriteOfAPartIsReportedAndNeverDone) {
-    // Writes to the instrument are numbered from 1, the identity query. With
-    // NI-488.2 a part is four writes (command, digit, count, samples); with
-    // SICL two (command, block). Every write of the failing part still goes
-    // out, then the close; the Q part is not sent after a failed I part.
-    struct Case {
-        Lib lib;
-        int failing;    // the number of the write that fails
-        int part;       // 0: none fails (the query is not part of the transfer), 1: I, 2: Q
-    };
-    const Case cases[] = {{Lib::kNi, 1, 0},   {Lib::kNi, 2, 1},   {Lib::kNi, 3, 1},   {Lib::kNi, 4, 1},
-                          {Lib::kNi, 5, 1},   {Lib::kNi, 6, 2},   {Lib::kNi, 7, 2},   {Lib::kNi, 8, 2},
-                          {Lib::kNi, 9, 2},   {Lib::kSicl, 1, 0}, {Lib::kSicl, 2, 1}, {Lib::kSicl, 3, 1},
-                          {Lib::kSicl, 4, 2}, {Lib::kSicl, 5, 2}};
-    for (const Case &c : cases) {
-        resetAll();
-        setUpBus(c.lib);
-        fakebus::bus().devices[19].failWrites = {c.failing};
-        download({1.0, 2.0}, {3.0, 4.0}, "tone");
-        std::string what = std::string(libName(c.lib)) + " write " + std::to_string(c.failing);
-
-        std::vector<std::string> lines = {"Timeout set to 3 seconds.\n", kLoadingReal};
-        if (c.part != 1) lines.push_back(kLoadingImaginary);
-        if (c.part == 0) lines.push_back(kDone);
-        if (c.part != 0)
-            lines.push_back(std::string("Writing the ") + (c.part == 1 ? "real" : "imaginary") +
-                            " part to the dual arb failed.\n");
-        EXPECT_EQ(printed(), concat(discoveryLines(c.lib), lines)) << what;
-
-        std::vector<std::string> expected = {c.lib == Lib::kNi ? "ibtmo(16,12)" : "itimeout(2,3000)"};
-        int parts = c.part == 1 ? 1 : 2;
-        for (int k = 1; k <= parts; ++k) {
             const char *prefix = k == 1 ? "arbi:" : "arbq:";
             expected = concat(expected, c.lib == Lib::kNi ? niPartTrace(16, prefix, "tone", 2)
                                                           : siclPartTrace(2, prefix, "tone", 2));
         }
-        expected = concat(expected, closeTrace(c.lib));
+        expected = concat(concat(expected, clearTrace(c.lib)), closeTrace(c.lib));
         EXPECT_EQ(transferTrace(c.lib), expected) << what;
-        EXPECT_EQ(fakebus::bus().devices[19].failedWrites, std::vector<int>{c.failing}) << what;
+        EXPECT_EQ(fakebus::bus().devices[19].clears, 2) << what;  // the probe's and this one
         EXPECT_EQ(fakebus::openSiclSessions() + fakebus::onlineNiDescriptors(), 0) << what;
+    }
+}
+
+// Writes to the instrument are numbered from 1, the identity query. With
+// NI-488.2 a part is four writes (command, digit, count, samples); with SICL
+// two (command, block). A part stops at its first failed write: nothing more
+// of it goes out, the Q part does not follow a failed I part, and a device
+// clear makes the instrument drop what it holds of the broken part before the
+// close.
+std::vector<std::string> partWrites(Lib lib, const char *prefix, const std::string &name,
+                                    const std::vector<std::int16_t> &samples) {
+    std::string header = blockHeader(samples.size());
+    if (lib == Lib::kSicl)
+        return {std::string("mmem:data \"") + prefix + name + "\",", header + bigEndian(samples) + "\n"};
+    std::string count = std::to_string(2 * samples.size());
+    return {std::string("mmem:data \"") + prefix + name + "\", #", std::to_string(count.size()), count,
+            bigEndian(samples)};
+}
+
+TEST_F(TransferTest, APartStopsAtItsFirstFailedWriteAndIsClearedBeforeTheClose) {
+    const std::vector<std::int16_t> i = {1, 2}, q = {3, 4};
+    for (Lib lib : {Lib::kNi, Lib::kSicl}) {
+        std::vector<std::string> writes = {"*IDN?"};
+        writes = concat(writes, partWrites(lib, "arbi:", "tone", i));
+        writes = concat(writes, partWrites(lib, "arbq:", "tone", q));
+        const int perPart = lib == Lib::kNi ? 4 : 2;
+        for (int failing = 1; failing <= static_cast<int>(writes.size()); ++failing) {
+            resetAll();
+            setUpBus(lib);
+            fakebus::bus().devices[19].failWrites = {failing};
+            download({1.0, 2.0}, {3.0, 4.0}, "tone");
+            std::string what = std::string(libName(lib)) + " write " + std::to_string(failing);
+
+            // The query is not part of the transfer: the fake instrument
+            // answers all the same, and the download goes through.
+            if (failing == 1) {
+                EXPECT_EQ(printed().back(), kDone) << what;
+                continue;
+            }
+            int part = (failing - 2) / perPart + 1;
+            int step = (failing - 2) % perPart;  // which write of the part
+            std::vector<std::string> lines = {"Timeout set to 3 seconds.\n", kLoadingReal};
+            if (part == 2) lines.push_back(kLoadingImaginary);
+            lines.push_back(std::string("Writing the ") + (part == 1 ? "real" : "imaginary") +
+                            " part to the dual arb failed.\n");
+            EXPECT_EQ(printed(), concat(discoveryLines(lib), lines)) << what;
+
+            std::vector<std::string> expected = {lib == Lib::kNi ? "ibtmo(16,12)" : "itimeout(2,3000)"};
+            if (part == 2)
+                expected = concat(expected, lib == Lib::kNi ? niPartTrace(16, "arbi:", "tone", 2)
+                                                            : siclPartTrace(2, "arbi:", "tone", 2));
+            std::vector<std::string> broken = lib == Lib::kNi ? niPartTrace(16, part == 1 ? "arbi:" : "arbq:", "tone", 2)
+                                                              : siclPartTrace(2, part == 1 ? "arbi:" : "arbq:", "tone", 2);
+            // The part's calls up to its failed write: with NI-488.2 the writes
+            // are calls 1, 2, 3 and 6, and swapping is turned off after a
+            // failed sample write.
+            const std::size_t niLastCall[] = {2, 3, 4, 8};
+            broken.resize(lib == Lib::kNi ? niLastCall[step] : static_cast<std::size_t>(step) + 1);
+            expected = concat(concat(concat(expected, broken), clearTrace(lib)), closeTrace(lib));
+            EXPECT_EQ(transferTrace(lib), expected) << what;
+
+            std::string reached;
+            for (int k = 1; k < failing; ++k) reached += writes[static_cast<std::size_t>(k - 1)];
+            EXPECT_EQ(wire(), reached) << what;
+            EXPECT_EQ(fakebus::bus().devices[19].failedWrites, std::vector<int>{failing}) << what;
+            EXPECT_EQ(fakebus::openSiclSessions() + fakebus::onlineNiDescriptors(), 0) << what;
+        }
+    }
+}
+
+// SICL's formatted write reports success with 0 and anything else is an
+// error number; a count of bytes or characters is never its result.
+TEST_F(TransferTest, ASiclPartWhoseFormattedWriteReturnsAnythingButZeroFails) {
+    for (int result : {1, 15, 17, -1}) {
+        for (int failing : {2, 3, 4, 5}) {
+            resetAll();
+            setUpBus(Lib::kSicl);
+            fakebus::bus().devices[19].failWrites = {failing};
+            fakebus::bus().devices[19].siclFailResult = result;
+            download({1.0, 2.0}, {3.0, 4.0}, "tone");
+            std::string what = "iprintf result " + std::to_string(result) + " at write " + std::to_string(failing);
+            const char *part = failing <= 3 ? "real" : "imaginary";
+            EXPECT_EQ(printed().back(), std::string("Writing the ") + part + " part to the dual arb failed.\n")
+                << what;
+            EXPECT_EQ(std::count(printed().begin(), printed().end(), std::string(kDone)), 0) << what;
+            std::vector<std::string> sent = transferTrace(Lib::kSicl);
+            ASSERT_GE(sent.size(), 3u) << what;
+            EXPECT_EQ(std::vector<std::string>(sent.end() - 3, sent.end()),
+                      concat(clearTrace(Lib::kSicl), closeTrace(Lib::kSicl)))
+                << what;
+            EXPECT_EQ(fakebus::openSiclSessions(), 0) << what;
+        }
     }
 }
 
 // A driver that cannot switch END or byte swapping would send a block the
 // instrument cannot store, or store the wrong way round: the part fails
-// without its samples, and nothing of it goes out when END cannot be had.
+// without its samples. Nothing of it goes out when END cannot be had; when
+// swapping cannot be had the header is out, so the instrument is cleared.
 TEST_F(TransferTest, APartTheDriverCannotFrameOrSwapIsNotSent) {
     struct Case {
         const char *missing;
         std::size_t sent;  // how much of the I part's calls reach the driver
+        bool cleared;
     };
     // The part's calls: END off, the three header writes, END on, swapping.
-    const Case cases[] = {{"ibeot", 0}, {"ibconfig", 5}};
+    const Case cases[] = {{"ibeot", 0, false}, {"ibconfig", 5, true}};
     for (const Case &c : cases) {
         resetAll();
         std::map<std::string, void *> symbols = fakebus::niSymbols();
@@ -358,9 +410,25 @@ TEST_F(TransferTest, APartTheDriverCannotFrameOrSwapIsNotSent) {
             << c.missing;
         std::vector<std::string> part = niPartTrace(16, "arbi:", "tone", 2);
         part.resize(c.sent);
-        EXPECT_EQ(transferTrace(Lib::kNi), concat(concat({"ibtmo(16,12)"}, part), closeTrace(Lib::kNi))) << c.missing;
+        std::vector<std::string> expected = concat({"ibtmo(16,12)"}, part);
+        if (c.cleared) expected = concat(expected, clearTrace(Lib::kNi));
+        EXPECT_EQ(transferTrace(Lib::kNi), concat(expected, closeTrace(Lib::kNi))) << c.missing;
         EXPECT_EQ(fakebus::onlineNiDescriptors(), 0) << c.missing;
     }
+}
+
+// A driver that leaves byte swapping on would send the Q part's command text
+// swapped: the I part is stored, but the download stops there.
+TEST_F(TransferTest, ByteSwappingThatCannotBeTurnedOffEndsTheDownload) {
+    setUpBus(Lib::kNi);
+    fakebus::bus().swapOffFails = true;
+    download({1.0, 2.0}, {3.0, 4.0}, "tone");
+    EXPECT_EQ(printed(), concat(discoveryLines(Lib::kNi), {"Timeout set to 3 seconds.\n", kLoadingReal,
+                                                           "Writing the real part to the dual arb failed.\n"}));
+    EXPECT_EQ(transferTrace(Lib::kNi),
+              concat(concat(concat({"ibtmo(16,12)"}, niPartTrace(16, "arbi:", "tone", 2)), clearTrace(Lib::kNi)),
+                     closeTrace(Lib::kNi)));
+    EXPECT_EQ(wire(), "*IDN?mmem:data \"arbi:tone\", #14" + bigEndian({1, 2}));
 }
 
 TEST_F(TransferTest, NothingToSendStillClosesTheInstrument) {

@@ -16,6 +16,7 @@
 #include "fake_host.h"
 #include "fake_kernel.h"
 #include "gpib/ni488.h"
+#include "vendor.h"
 
 class UnitTest : public ::testing::Test {
 protected:
