@@ -189,6 +189,14 @@ void faultBlockRefused(SimBus &bus, std::string rest, int lineNumber) {
     device->faults.refusedMemory = memory;
 }
 
+void faultHeaderRefused(SimBus &bus, std::string rest, int lineNumber) {
+    SimInterface *interface = nullptr;
+    SimDevice *device = faultDevice(bus, rest, lineNumber, &interface);
+    std::string memory;
+    if (device == nullptr || !takeMemory(bus, rest, lineNumber, &memory)) return;
+    device->faults.headerRefusedMemory = memory;
+}
+
 void faultReadFails(SimBus &bus, std::string rest, int lineNumber) {
     SimInterface *interface = nullptr;
     SimDevice *device = faultDevice(bus, rest, lineNumber, &interface);
@@ -225,6 +233,7 @@ struct FaultRow {
 const FaultRow kFaults[] = {
     {"block-timeout", faultBlockTimeout},
     {"block-refused", faultBlockRefused},
+    {"header-refused", faultHeaderRefused},
     {"read-fails", faultReadFails},
     {"unterminated", faultUnterminated},
     {"also-answers", faultAlsoAnswers},

@@ -392,6 +392,9 @@ DeviceResult writeDevice(SimBus &bus, SimInterface &interface, int address, cons
                 device->parserState = kParseAfterBlock;
             }
         } else {
+            if (device->parserState == kParseBlockDigit && !faults.headerRefusedMemory.empty() &&
+                faults.headerRefusedMemory == device->blockMemory)
+                return kDeviceNoListener;
             feedByte(bus, interface, address, *device, bytes[at++]);
         }
     }

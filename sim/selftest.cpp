@@ -699,9 +699,11 @@ TEST(BusDescription, ReadsFaultsAndReportsTheOnesItCannotPlace) {
                              "fault block-timeout gpib0 19 arbi x\n"
                              "fault also-answers gpib0 19 19\n"
                              "fault also-answers gpib0 19 25\n"
-                             "fault melt\n",
+                             "fault melt\n"
+                             "fault header-refused gpib0 19 arbq\n",
                              "/base");
     const sim::SimDeviceFaults &faults = bus.interfaces[0].devices[19].faults;
+    EXPECT_EQ(faults.headerRefusedMemory, "arbq");
     EXPECT_EQ(faults.stallMemory, "arbq");
     EXPECT_EQ(faults.stallAfter, 100u);
     EXPECT_EQ(faults.stallWaitMicroseconds, 50000);
@@ -745,6 +747,8 @@ TEST_F(NiStandIn, InjectsTheDescribedFaults) {
          0x0100, 0xc100, {"arbi"}, 300},
         {"the I block is refused", "fault block-refused gpib0 19 arbi\n", 0x2100, reply, 0x8100, 0x0100, {"arbq"},
          0},
+        {"the I header's digit count is refused", "fault header-refused gpib0 19 arbi\n", 0x2100, reply, 0x8100,
+         0x0100, {"arbq"}, 0},
         {"reads fail", "fault read-fails gpib0 19\n", 0x8100, "", 0x0100, 0x0100, {"arbi", "arbq"}, 0},
         {"no newline", "fault unterminated gpib0 19\n", 0x2100, kIdentity, 0x0100, 0x0100, {"arbi", "arbq"}, 0},
     };

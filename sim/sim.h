@@ -25,6 +25,11 @@
 //                                     byte of the MEMORY block fails at once
 //                                     (the device drops off the bus); the bytes
 //                                     before it are taken
+//   fault header-refused INTERFACE ADDRESS MEMORY
+//                                     the write that would carry the digit
+//                                     count of the MEMORY block's header (the
+//                                     byte after its "#") fails at once; the
+//                                     bytes before it are taken
 //   fault read-fails INTERFACE ADDRESS
 //                                     every read from the device fails at once
 //                                     and its waiting reply is lost
@@ -125,6 +130,7 @@ struct SimDeviceFaults {
     std::size_t stallAfter;          // ... after this many data bytes
     long long stallWaitMicroseconds; // ... waiting this long; < 0: the session's timeout
     std::string refusedMemory;       // block-refused: the memory whose data is refused
+    std::string headerRefusedMemory; // header-refused: the memory whose digit count is refused
     bool readFails;
     bool unterminated;
 };
