@@ -57,7 +57,7 @@
 //   ibrd(33,120) = 0xc100 iberr=EABO
 //   iopen("hpib7,19") = 1
 //   iread(1,120) = 0 reason=4 actual=41 "KVR Instruments,..."
-//   iprintf(1,"%*wb\n",1000,<2000 bytes>) = 1
+//   iprintf(1,"%*wb\n",1000,<2000 bytes>) = 0
 // Payloads up to kTraceQuoteLimit bytes are quoted with C escapes (\xNN for
 // other bytes); longer ones are shown as <N bytes>.
 //
