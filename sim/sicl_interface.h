@@ -39,13 +39,11 @@ typedef int(SIM_SICL_CALL Iprintf)(int id, const char *format, ...);
 // The error numbers the stand-in returns.
 enum {
     kErrNoError = 0,      // I_ERR_NOERROR
-    kErrBadAddress = 3,   // an address that names nothing
     kErrBadId = 4,        // not an open session
     kErrParameter = 5,    // a bad argument
     kErrNoConnection = 6, // no device answers at the session's address
     kErrNotSupported = 8, // the operation needs a device session
     kErrBadFormat = 13,   // iprintf: a format the library cannot do
-    kErrData = 14,        // data the library cannot send as asked
     kErrTimeout = 15,     // the time limit ran out
     kErrIo = 17,          // the transfer failed on the bus
 };
