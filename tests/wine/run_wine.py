@@ -1,22 +1,30 @@
 #!/usr/bin/env python3
 # Runs the end-to-end cases on the Windows module under Wine: the same table
 # of cases and the same checks as the Octave runs, with a Windows host harness.
-"""Usage: run_wine.py --win32 BUILD [--work FOLDER] (--prepare | --start | --stop | --check-module | CASE ...)
+"""Usage: run_wine.py --win32 BUILD [--work FOLDER] (--prepare | --start | --stop | --check-module |
+                   --list-host-cases | CASE ...)
 
   --prepare       create the Wine prefix if it is not there yet (scripts/test
                   does it before the builds and tests that would compete)
   --start         the same, then start the prefix's server and bring its
                   session up (once, before the cases)
   --stop          stop the prefix's server (once, after the cases)
-  --check-module  what vandrel.dll exports, imports and carries as resources
-  CASE ...        run these cases of tests/e2e/cases.py (all when none is named)
+  --check-module  what vandrel.dll exports, imports and carries as resources,
+                  and the stand-in drivers' export tables
+  --list-host-cases
+                  the names of the cases of the host's export table (below)
+  CASE ...        run these cases of tests/e2e/cases.py or of the host's export
+                  table (all of both when none is named)
 
 The prefix is BUILD/wine-prefix (32-bit). Each case lays the stand-in drivers
 it names into the prefix's system32 folder and removes the others, so cases
 take turns; the module, the help file and the harness lie in the case folder.
 The calls are first evaluated by Octave, with a recorder in the module's
 place, so that the code of a case means the same as in the Octave runs; the
-harness then replays the recorded arguments against vandrel.dll. The bus
+harness then replays the recorded arguments against vandrel.dll. The cases
+of the host's export table run here only: with a harness exporting the nine
+R11 services alone (BUILD/r11-host), and with the full harness's class tests
+that the module finds by name. The bus
 description reaches the stand-ins as a Z: path (Wine's drive for the Unix
 root), written with forward slashes, which Windows file calls accept.
 
@@ -24,6 +32,7 @@ Where i386 programs are emulated, every Wine program gets the mmap fix-up of
 mmap_noreplace.c preloaded; it is compiled into BUILD/preload on first use.
 """
 import argparse
+import dataclasses
 import os
 import re
 import shutil
@@ -264,15 +273,18 @@ def z_path(path):
 
 
 class WineHost:
-    """The host harness (named like the host executable) with vandrel.dll."""
+    """The host harness (named like the host executable) with vandrel.dll;
+    `harness_folder` names another build of the harness under BUILD."""
 
     name = "wine"
 
-    def __init__(self, wine):
+    def __init__(self, wine, harness_folder=None):
         self.wine = wine
+        self.harness_folder = harness_folder
 
     def module_files(self):
-        return [os.path.join(self.wine.win32, f) for f in ("vandrel.dll", "vandrel.m", HOST_MODULE)]
+        harness_path = os.path.join(self.wine.win32, self.harness_folder or "", HOST_MODULE)
+        return [os.path.join(self.wine.win32, f) for f in ("vandrel.dll", "vandrel.m")] + [harness_path]
 
     def driver_files(self):
         return {library: os.path.join(self.wine.win32, "sim", library) for library in DRIVERS}
@@ -347,6 +359,41 @@ class WineHost:
         return harness.RunResult(octave_out + stdout, stderr, code, seconds)
 
 
+# ---- the host's export table ----------------------------------------------------
+
+# The harness that exports the nine R11 services and nothing else.
+R11_HOST_FOLDER = "r11-host"
+NOT_DOUBLE = "Complex data for vandrel must be a full (not sparse) double array."
+
+
+def host_cases():
+    """(case, harness folder) of the cases about what the host exports.
+    A host without the class tests still loads the module, and a download
+    goes on as for a full double array; a host with them has its answers
+    heeded, though the module imports neither."""
+    ni_at_19 = cases.case_named("ni-at-19")
+    single = cases.Call("w", [1.0, 2.0, 3.0], None, code="vandrel(single([1 2 3]), 'w');")
+    sparse = cases.Call("", [], None, code="vandrel(sparse([1 2 3]), 'w');")
+    refused = dict(errors=[NOT_DOUBLE], no_bus_calls=True)
+    return [
+        (dataclasses.replace(ni_at_19, name="r11-host.ni-at-19"), R11_HOST_FOLDER),
+        (cases.Case("r11-host.single", (cases.NI,), cases.NI_BUS, [single], cases.ni_download("w", 3),
+                    stored=[cases.Stored("gpib0-19")], status={cases.NI: {"open": "0", "loads": "1"}}),
+         R11_HOST_FOLDER),
+        (cases.Case("class-tests.single", (cases.NI,), cases.NI_BUS, [single], [], **refused), None),
+        (cases.Case("class-tests.sparse", (cases.NI,), cases.NI_BUS, [sparse], [], **refused), None),
+    ]
+
+
+def selected_cases(names):
+    """(case, harness folder) for each name; every case when none is named."""
+    table = [(case, None) for case in cases.CASES] + host_cases()
+    if not names:
+        return table
+    by_name = {case.name: (case, folder) for case, folder in table}
+    return [by_name[name] for name in names]
+
+
 # ---- the module file itself ---------------------------------------------------
 
 OBJDUMP = "i686-w64-mingw32-objdump"
@@ -408,10 +455,14 @@ def main():
     parser.add_argument("--start", action="store_true")
     parser.add_argument("--stop", action="store_true")
     parser.add_argument("--check-module", action="store_true")
+    parser.add_argument("--list-host-cases", action="store_true")
     parser.add_argument("names", nargs="*", help="cases to run")
     arguments = parser.parse_args()
     if arguments.check_module:
         return check_module(os.path.abspath(arguments.win32))
+    if arguments.list_host_cases:
+        print(";".join(case.name for case, _ in host_cases()))
+        return 0
     wine = Wine(arguments.win32)
     if arguments.prepare:
         code = wine.prepare()
@@ -423,9 +474,10 @@ def main():
         return wine.stop()
 
     work = arguments.work or os.path.join(wine.win32, "wine-cases")
-    host = WineHost(wine)
-    selected = [cases.case_named(n) for n in arguments.names] if arguments.names else cases.CASES
-    return harness.run_and_report(selected, lambda case: harness.run_case(host, case, work))
+    selected = selected_cases(arguments.names)
+    folders = {case.name: folder for case, folder in selected}
+    return harness.run_and_report([case for case, _ in selected],
+                                  lambda case: harness.run_case(WineHost(wine, folders[case.name]), case, work))
 
 
 if __name__ == "__main__":
