@@ -42,6 +42,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 E2E = os.path.join(os.path.dirname(HERE), "e2e")
+SOURCE = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, E2E)
 import cases  # noqa: E402
 import harness  # noqa: E402
@@ -401,9 +402,33 @@ WINDRES = "i686-w64-mingw32-windres"
 EXPECTED_STRINGS = ['104, "MATLAB R11 native"', '105, "not inlined"']
 
 
+# The services of the R11 host interface: the module imports these and no
+# other from the host executable.
+R11_SERVICES = {"mexPrintf", "mexErrMsgTxt", "mxGetM", "mxGetN", "mxGetPr", "mxGetPi",
+                "mxCalloc", "mxGetString", "mxFree"}
+# The system libraries the module may import from, and the committed list of
+# the functions it may import from them.
+SYSTEM_LIBRARIES = ("kernel32.dll", "msvcrt.dll")
+ALLOWED_IMPORTS = os.path.join(HERE, "win32_imports_allowed.txt")
+# What the drivers the stand-ins model export, under their plain names: the
+# NI-488.2 functions and data the stand-in carries, and SICL's entries.
+DRIVER_EXPORTS = {
+    "gpib-32.dll": {"ibclr", "ibconfig", "ibdev", "ibeot", "ibfindA", "ibloc", "ibonl", "ibrd", "ibtmo",
+                    "ibwrt", "user_ibsta", "user_iberr", "user_ibcntl", "CopyrightString"},
+    "sicl32.dll": {"iopen", "iclose", "iwrite", "iclear", "itimeout", "iread", "ilocal", "iprintf"},
+}
+# Where the module's source names the entries it binds by name.
+DRIVER_ABI = os.path.join(SOURCE, "gpib", "driver_abi.h")
+
+
+def dll_listing(path):
+    return subprocess.run([OBJDUMP, "-p", path], stdout=subprocess.PIPE, check=True).stdout.decode("latin-1")
+
+
 def dll_exports_and_imports(path):
-    listing = subprocess.run([OBJDUMP, "-p", path], stdout=subprocess.PIPE, check=True).stdout.decode("latin-1")
-    imports = re.findall(r"^\s*DLL Name: (\S+)", listing, re.MULTILINE)
+    """The export names in table order, and {library: [imported names]}
+    in import order (an import by ordinal shows as "#N")."""
+    listing = dll_listing(path)
     exports = []
     table = listing.split("[Ordinal/Name Pointer] Table", 1)
     if len(table) == 2:
@@ -412,7 +437,91 @@ def dll_exports_and_imports(path):
             if not match:
                 break
             exports.append(match.group(1))
+    imports = {}
+    library = None
+    for line in listing.splitlines():
+        match = re.match(r"^\s*DLL Name: (\S+)", line)
+        if match:
+            library = match.group(1)
+            imports[library] = []
+            continue
+        if library is None:
+            continue
+        if not line.strip():
+            # A library's names end at the first blank line after them.
+            if imports[library]:
+                library = None
+            continue
+        match = re.match(r"^\s*[0-9a-f]+\s+(\d+)\s+(\S+)\s*$", line)
+        if match:
+            imports[library].append(match.group(2))
+            continue
+        match = re.match(r"^\s*[0-9a-f]+\s+<none>\s+([0-9a-f]+)\s*$", line)
+        if match:
+            imports[library].append("#%d" % int(match.group(1), 16))
     return exports, imports
+
+
+def allowed_imports():
+    """{library (lower case): {function}} from the committed allow-list."""
+    allowed = {}
+    with open(ALLOWED_IMPORTS) as file:
+        for line in file:
+            line = line.split("#", 1)[0].strip()
+            if line:
+                library, function = line.split()
+                allowed.setdefault(library.lower(), set()).add(function)
+    return allowed
+
+
+def module_entry_names():
+    """{library: [names]}: the names the module's source binds by name in
+    each driver, taken from its entry lists and its data export names."""
+    with open(DRIVER_ABI) as file:
+        text = file.read()
+
+    def macro_body(name):
+        match = re.search(r"^#define %s\(X\)(.*?)(?<!\\)$" % name, text, re.MULTILINE | re.DOTALL)
+        return match.group(1) if match else ""
+
+    ni = re.findall(r"X\(\s*[^,()]+,\s*(\w+)\s*,", macro_body("NI488_FUNCTION_ENTRIES"))
+    ni += re.findall(r'^#define NI488_\w+_EXPORT\s+"([^"]*)"', text, re.MULTILINE)
+    sicl = re.findall(r"X\(\s*(\w+)\s*\)", macro_body("SICL_ENTRIES"))
+    return {"gpib-32.dll": ni, "sicl32.dll": sicl}
+
+
+def binary_strings(path):
+    """The NUL-terminated printable strings of a file."""
+    with open(path, "rb") as file:
+        return {m.decode("latin-1") for m in re.findall(rb"([\x20-\x7e]+)\x00", file.read())}
+
+
+def check_driver_tables(win32, dll, failures):
+    """The stand-ins export the drivers' entries under plain names, and every
+    entry the module binds by name is among them."""
+    bound = module_entry_names()
+    held = binary_strings(dll)
+    for library, names in sorted(bound.items()):
+        if not names:
+            failures.append("no entry names of %s found in %s" % (library, DRIVER_ABI))
+        for name in names:
+            if name not in held:
+                failures.append("vandrel.dll does not hold the entry name %r of %s: is the build stale?"
+                                % (name, library))
+    for library in DRIVERS:
+        exports, _ = dll_exports_and_imports(os.path.join(win32, "sim", library))
+        decorated = [n for n in exports if "@" in n or n.startswith("_")]
+        if decorated:
+            failures.append("%s exports decorated names %s: the driver's entries carry their plain names"
+                            % (library, decorated))
+        if set(exports) != DRIVER_EXPORTS[library]:
+            failures.append("%s exports %s; the driver's entries are %s (missing %s, extra %s)" % (
+                library, sorted(exports), sorted(DRIVER_EXPORTS[library]),
+                sorted(DRIVER_EXPORTS[library] - set(exports)), sorted(set(exports) - DRIVER_EXPORTS[library])))
+        unresolved = [n for n in bound.get(library, []) if n not in exports]
+        if unresolved:
+            failures.append("the module binds %s in %s, which does not export them" % (unresolved, library))
+        print("%s exports %s; the module binds %s" % (library, exports, bound.get(library, [])))
 
 
 def check_module(win32):
@@ -421,12 +530,25 @@ def check_module(win32):
     exports, imports = dll_exports_and_imports(dll)
     if exports != ["mexFunction"]:
         failures.append("vandrel.dll exports %s, expected only mexFunction" % exports)
-    allowed = {HOST_MODULE.lower(), "kernel32.dll", "msvcrt.dll"}
-    if HOST_MODULE.lower() not in [i.lower() for i in imports]:
-        failures.append("vandrel.dll does not import from %s: %s" % (HOST_MODULE, imports))
-    extra = [i for i in imports if i.lower() not in allowed]
+    by_library = {library.lower(): names for library, names in imports.items()}
+    host = by_library.get(HOST_MODULE.lower())
+    if host is None:
+        failures.append("vandrel.dll does not import from %s: %s" % (HOST_MODULE, sorted(imports)))
+    elif set(host) != R11_SERVICES or len(host) != len(R11_SERVICES):
+        # Windows would refuse to load the module into a host that lacks any one of them.
+        failures.append("vandrel.dll imports %s from %s; the R11 services are %s (beyond them %s)" % (
+            host, HOST_MODULE, sorted(R11_SERVICES), sorted(set(host) - R11_SERVICES)))
+    extra = [i for i in imports if i.lower() not in {HOST_MODULE.lower()} | set(SYSTEM_LIBRARIES)]
     if extra:
         failures.append("vandrel.dll imports from %s besides the host, KERNEL32.dll and msvcrt.dll" % extra)
+    allowed = allowed_imports()
+    for library, names in sorted(imports.items()):
+        if library.lower() not in SYSTEM_LIBRARIES:
+            continue
+        unlisted = [n for n in names if n not in allowed.get(library.lower(), set())]
+        if unlisted:
+            failures.append("vandrel.dll imports %s from %s, which %s does not list as present on the "
+                            "module's Windows versions" % (unlisted, library, os.path.basename(ALLOWED_IMPORTS)))
     rc = subprocess.run([WINDRES, "-i", dll, "-O", "rc"], stdout=subprocess.PIPE, check=True).stdout.decode("latin-1")
     types = re.findall(r"/\* Type: (\S+)", rc)
     if types != ["stringtable"]:
@@ -436,14 +558,11 @@ def check_module(win32):
     entries = [line.strip() for line in rc.splitlines() if re.match(r"\s*\d+,", line)]
     if entries != EXPECTED_STRINGS:
         failures.append("string table %s, expected %s" % (entries, EXPECTED_STRINGS))
-    for library in DRIVERS:
-        names, _ = dll_exports_and_imports(os.path.join(win32, "sim", library))
-        decorated = [n for n in names if "@" in n]
-        if not names or decorated:
-            failures.append("%s exports %s: the entries must carry their plain names" % (library, names))
+    check_driver_tables(win32, dll, failures)
+    print("vandrel.dll exports %s; imports %s" % (
+        exports, "; ".join("%s: %s" % (library, " ".join(names)) for library, names in imports.items())))
     for failure in failures:
         print("FAIL " + failure)
-    print("exports %s; imports %s" % (exports, imports))
     return 1 if failures else 0
 
 
