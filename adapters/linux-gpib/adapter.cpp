@@ -2,7 +2,8 @@
 // libgpib.so.0, loaded by name on first use. Each entry makes sure the
 // library is there, forwards the call, and copies linux-gpib's status into
 // the driver's status exports; byte swapping on writes, which linux-gpib
-// lacks, is done here.
+// lacks, is done here. Like the NI-488.2 driver's own status values, the
+// state is process-wide and unguarded: its caller uses one thread.
 #include <dlfcn.h>
 
 #include <cerrno>
@@ -87,23 +88,28 @@ Pointer bind(void *handle, const char *name) {
     return reinterpret_cast<Pointer>(dlsym(handle, name));
 }
 
-// One line on stderr the first time the library cannot be had.
-void reportOnce(const char *what, const char *detail) {
-    if (problemReported) return;
+// Whether a problem with the library is the first: one line on stderr is
+// printed for the first only; the calls themselves report through the
+// status exports, as a driver does.
+bool firstProblem() {
+    if (problemReported) return false;
     problemReported = true;
-    std::fprintf(stderr, "%s: %s %s: %s\n", kDriverName, what, kLibraryName, detail);
-    std::fflush(stderr);
+    return true;
 }
 
 // Loads and binds libgpib.so.0 through the system's library search. A
-// library lacking any function or status global is released again.
+// library lacking any function or status global is released again. Until
+// it loads, every call tries again, so that a library installed while the
+// host runs is found.
 bool loadLibrary() {
     errno = 0;
     void *handle = dlopen(kLibraryName, RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
         loadError = errno != 0 ? errno : ENOENT;
         const char *detail = dlerror();
-        reportOnce("cannot load", detail != nullptr ? detail : "not found");
+        if (firstProblem())
+            std::fprintf(stderr, "%s: cannot load %s: %s\n", kDriverName, kLibraryName,
+                         detail != nullptr ? detail : "not found");
         return false;
     }
     LinuxGpib bound = {};
@@ -124,7 +130,7 @@ bool loadLibrary() {
     if (missing != nullptr) {
         dlclose(handle);
         loadError = ENOENT;
-        reportOnce("found no", missing);
+        if (firstProblem()) std::fprintf(stderr, "%s: %s lacks %s\n", kDriverName, kLibraryName, missing);
         return false;
     }
     bound.threadIbsta = bind<int (*)()>(handle, "ThreadIbsta");

@@ -2,7 +2,8 @@
 // fake libgpib.so.0 on a simulated bus: the status exports after swapped
 // writes whole and broken off, its own byte-swap option, END control kept
 // across pieces, and every call failing when libgpib.so.0 cannot be found
-// (the "Missing" tests, run in a process whose search path lacks the fake).
+// (the "Missing" tests, run in a process whose search path lacks the fake)
+// or lacks a function ("Lacking").
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
@@ -213,12 +214,7 @@ TEST_F(Adapter, UnswappedWriteIsOneWriteOfTheCallersBytes) {
     d.ibonl(ud, 0);
 }
 
-// Run without the fake on the search path.
-TEST(Missing, EveryCallFailsWithTheErrorBitAndEdvr) {
-    if (void *system = dlopen("libgpib.so.0", RTLD_NOW | RTLD_LOCAL)) {
-        dlclose(system);
-        GTEST_SKIP() << "this system has its own libgpib.so.0";
-    }
+void expectEveryCallFails() {
     Driver &d = driver();
     ASSERT_NE(d.handle, nullptr) << dlerror();
     EXPECT_EQ(d.ibfindA("gpib0"), -1);
@@ -231,5 +227,17 @@ TEST(Missing, EveryCallFailsWithTheErrorBitAndEdvr) {
     EXPECT_EQ(d.ibonl(0, 0), kErr);
     EXPECT_EQ(*d.iberr, kEDVR);
 }
+
+// Run without the fake on the search path.
+TEST(Missing, EveryCallFailsWithTheErrorBitAndEdvr) {
+    if (void *system = dlopen("libgpib.so.0", RTLD_NOW | RTLD_LOCAL)) {
+        dlclose(system);
+        GTEST_SKIP() << "this system has its own libgpib.so.0";
+    }
+    expectEveryCallFails();
+}
+
+// Run with a libgpib.so.0 that lacks ibfind: it is not used at all.
+TEST(Lacking, ALibraryLackingAFunctionIsNotUsed) { expectEveryCallFails(); }
 
 }  // namespace
