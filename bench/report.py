@@ -1,7 +1,7 @@
 """Prints the one table of scripts/bench from the results it left in a folder.
 
 Usage: report.py RESULTS_FOLDER
-Reads convert.json (Google Benchmark), peers.json and m_code.txt (the peers),
+Reads convert.json and adapter.json (Google Benchmark), peers.json and m_code.txt (the peers),
 the blocks each way wrote, bus.txt (whole calls), alloc-*.json and
 trace-*.txt (allocation counts and the driver calls of one download) and
 memory.txt (the 16M-point call); missing parts are reported as not run."""
@@ -131,6 +131,15 @@ def main():
             size, before, peak = (float(value) for value in fields[2:])
             row("16M %s points in Octave: peak resident growth (MiB)" % fields[1], "%.0f" % ((peak - before) / MIB),
                 "input %.0f" % (size / MIB), "%.2fx input" % ((peak - before) / size), "", None)
+
+    # The linux-gpib adapter's swapped write of a 1M-point part against memcpy of its bytes.
+    adapter = medians(load_json(os.path.join(folder, "adapter.json")))
+    ours, bound = adapter.get("BM_AdapterSwappedWrite/%d" % (1 << 20)), adapter.get("BM_AdapterMemcpy/%d" % (1 << 20))
+    if ours is None or bound is None:
+        row("linux-gpib adapter: swapped write, 1M points", "not run", "", "", "", False)
+    else:
+        row("linux-gpib adapter: swapped write, 1M points (ms)", "%.3f" % (ours * 1e3), "memcpy %.3f" % (bound * 1e3),
+            "%.2fx memcpy" % (ours / bound), "<= 1.5x memcpy", ours <= 1.5 * bound)
 
     header = ("measurement", "this module", "compared with", "ratio", "target", "met")
     widths = [max(len(str(line[i])) for line in rows + [header]) for i in range(len(header))]
