@@ -59,12 +59,12 @@ def good(name, length, **kwargs):
 CASES = [
     AdapterCase("at-19", NI_BUS, [Call("tone", TONE_RE, TONE_IM)],
                 transcript=good("tone", 1000), done=True, stored=["gpib0-19"],
-                status={"open": "0", "loads": "1", "device": "gpib0 19 kvr local files=2 errors=0"}),
+                status={"open": "0", "loads": "1", "device": "gpib0 19 kvr local files=2 errors=0 input=idle"}),
 
     # The library without the thread-local accessors: the globals are read.
     AdapterCase("at-19-globals-only", NI_BUS, [Call("tone", TONE_RE, TONE_IM)], fake=FAKE_GLOBALS_ONLY,
                 transcript=good("tone", 1000), done=True, stored=["gpib0-19"],
-                status={"open": "0", "device": "gpib0 19 kvr local files=2 errors=0"}),
+                status={"open": "0", "device": "gpib0 19 kvr local files=2 errors=0 input=idle"}),
 
     AdapterCase("walk-to-5", ["interface gpib0", "device gpib0 5 kvr"], [Call("tone", TONE_RE, TONE_IM)],
                 transcript=good("tone", 1000, address=5), done=True, stored=["gpib0-5"],
@@ -90,12 +90,12 @@ CASES = [
                 transcript=good("big", BIG_POINTS, timeout=30), done=True, stored=["gpib0-19"],
                 same_trace=False,
                 pieces=[Pieces([BUFFER_BYTES, BUFFER_BYTES, 2 * BIG_POINTS - 2 * BUFFER_BYTES])] * 2,
-                status={"open": "0", "device": "gpib0 19 kvr local files=2 errors=0"}),
+                status={"open": "0", "device": "gpib0 19 kvr local files=2 errors=0 input=idle"}),
 
     # Fifty calls in one session: the library is loaded once, nothing is left open.
     AdapterCase("repeated-50", NI_BUS, [Call("tone", TONE_RE, TONE_IM, repeat=50)],
                 transcript=good("tone", 1000) * 50, done=True, stored=["gpib0-19"],
-                status={"open": "0", "loads": "1", "device": "gpib0 19 kvr local files=100 errors=0"}),
+                status={"open": "0", "loads": "1", "device": "gpib0 19 kvr local files=100 errors=0 input=idle"}),
 
     # Without linux-gpib every call fails: no interface, as with a stand-in
     # that has no boards, and one line on stderr for both calls.
