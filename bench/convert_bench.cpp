@@ -37,7 +37,7 @@ void setPerSample(benchmark::State &state, long long samples, long long bytes) {
 bool conversionAgrees(benchmark::State &state, const std::vector<double> &values) {
     int len = static_cast<int>(values.size());
     std::vector<std::int16_t> ours(values.size(), 0x5555), reference(values.size(), 0x2222);
-    convertSamples(values.data(), len, ours.data());
+    convertSamples(values.data(), 1, len, ours.data());
     bench::referenceConvert(values.data(), len, reference.data());
     if (ours != reference) {
         state.SkipWithError("convertSamples differs from the reference loop");
@@ -52,7 +52,7 @@ void BM_Convert(benchmark::State &state) {
     if (!conversionAgrees(state, values)) return;
     std::vector<std::int16_t> samples(values.size(), 0);
     for (auto _ : state) {
-        convertSamples(values.data(), len, samples.data());
+        convertSamples(values.data(), 1, len, samples.data());
         benchmark::DoNotOptimize(samples.data());
         benchmark::ClobberMemory();
     }
@@ -162,7 +162,7 @@ int checkConversion() {
         for (const double *values : {static_cast<const double *>(data.re.data()), static_cast<const double *>(nullptr)}) {
             std::vector<std::int16_t> ours(static_cast<std::size_t>(len) + 1, 0x5555);
             std::vector<std::int16_t> reference(static_cast<std::size_t>(len) + 1, 0x5555);
-            convertSamples(values, len, ours.data());
+            convertSamples(values, 1, len, ours.data());
             bench::referenceConvert(values, len, reference.data());
             if (ours != reference) {
                 std::fprintf(stderr, "convertSamples differs from the reference at %d points%s\n", len,

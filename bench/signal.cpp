@@ -74,7 +74,7 @@ std::size_t blockSize(int len) {
 }
 
 std::size_t buildBlock(const double *values, int len, std::int16_t *samples, unsigned char *block) {
-    convertSamples(values, len, samples);
+    convertSamples(values, 1, len, samples);
     std::size_t bytes = 2 * static_cast<std::size_t>(len);
     int header = std::snprintf(reinterpret_cast<char *>(block), 16, "#%d%zu", decimalDigits(bytes), bytes);
     unsigned char *out = block + header;

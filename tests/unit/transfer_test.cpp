@@ -362,7 +362,7 @@ TEST_F(TransferTest, AWaveformTooLongIsRefusedBeforeAnyLibraryOrBusTraffic) {
         fakebus::addDevice(19, fakebus::kvrReply());
         double value = 1.0;
         std::int16_t sample = 0;
-        downloadWaveform(&value, &value, length, &sample, "long");
+        downloadWaveform({&value, &value, 1}, length, &sample, "long");
         std::string line = "Waveform too long: " + std::to_string(length) +
                            " points; one part holds at most 499999999 points.\n";
         EXPECT_EQ(printed(), concat(bannerLines(), {line})) << length;
