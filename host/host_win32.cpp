@@ -1,5 +1,9 @@
-// The host services on 32-bit Windows: the R11 services imported from the
-// host executable (through the import library built from host_r11.def).
+// The host services on 32-bit Windows: the nine R11 services imported from the
+// host executable (through the import library built from host_r11.def), and
+// the class tests looked up by name in the same module when the call needs them.
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
@@ -24,17 +28,30 @@ __declspec(dllimport) void mxFree(void *block);
 __declspec(dllimport) int mxGetString(const mxArray *array, char *buffer, int size);
 __declspec(dllimport) int mexPrintf(const char *format, ...);
 __declspec(dllimport) void mexErrMsgTxt(const char *text);
-// The host's class tests answer with a one-byte boolean. Declared as C++
-// bool, only the low byte of the result register is read, which is right
-// whether the host fills the whole register or just that byte.
-__declspec(dllimport) bool mxIsDouble(const mxArray *array);
-__declspec(dllimport) bool mxIsSparse(const mxArray *array);
 }
 
 namespace host {
 namespace {
 
 const mxArray *native(const Array *array) { return reinterpret_cast<const mxArray *>(array); }
+
+// A class test of the host: C convention, answering with a one-byte boolean.
+// Typed as C++ bool, only the low byte of the result register is read, which
+// is right whether the host fills the whole register or just that byte.
+typedef bool (*ClassTest)(const mxArray *array);
+
+// Any import beyond the nine would stop Windows from loading the module into
+// a host that lacks it, so further services are found by name, in the module
+// that provides the nine: the allocation base of one of them is that
+// module's handle. Null when the host does not export the name.
+ClassTest hostClassTest(const char *name) {
+    MEMORY_BASIC_INFORMATION region;
+    if (VirtualQuery(reinterpret_cast<const void *>(&::mxGetM), &region, sizeof region) != sizeof region ||
+        region.AllocationBase == nullptr)
+        return nullptr;
+    FARPROC found = GetProcAddress(static_cast<HMODULE>(region.AllocationBase), name);
+    return reinterpret_cast<ClassTest>(reinterpret_cast<void *>(found));
+}
 
 }  // namespace
 
@@ -62,7 +79,16 @@ SampleView viewSamples(const Array *array) {
 void *mxCalloc(std::size_t count, std::size_t size) { return ::mxCalloc(count, size); }
 int mxGetString(const Array *array, char *buffer, int size) { return ::mxGetString(native(array), buffer, size); }
 void mxFree(void *block) { ::mxFree(block); }
-bool mxIsDouble(const Array *array) { return ::mxIsDouble(native(array)); }
-bool mxIsSparse(const Array *array) { return ::mxIsSparse(native(array)); }
+// A host without a class test gets no refusal from it: the input is taken as
+// a full double array, as the R11 services alone describe it.
+bool mxIsDouble(const Array *array) {
+    ClassTest test = hostClassTest("mxIsDouble");
+    return test == nullptr || test(native(array));
+}
+
+bool mxIsSparse(const Array *array) {
+    ClassTest test = hostClassTest("mxIsSparse");
+    return test != nullptr && test(native(array));
+}
 
 }  // namespace host

@@ -1,5 +1,7 @@
 // A stand-in for the host executable on 32-bit Windows: exports the R11 services
-// over a small array model, loads vandrel.dll and replays recorded calls.
+// (and, unless built with HARNESS_R11_SERVICES_ONLY, the class tests mxIsDouble
+// and mxIsSparse) over a small array model, loads vandrel.dll and replays
+// recorded calls.
 //
 // Usage: matlab.exe MODULE CALLS [TIMES]
 //   MODULE  the module's file name, loaded with LoadLibraryA
@@ -149,6 +151,56 @@ void writeSeconds() {
 
 const HarnessArray *harnessArray(const void *array) { return static_cast<const HarnessArray *>(array); }
 
+// Windows refuses to load a module that imports a name its exporter lacks;
+// Wine loads it all the same, with a stub that fails only when it is called.
+// The harness stands in for the refusal: every service the module imports
+// from the host executable must be one this harness exports.
+bool hostImportsResolve(HMODULE module, const char *moduleName) {
+    char ownPath[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, ownPath, sizeof ownPath);
+    if (length == 0 || length >= sizeof ownPath) {
+        harnessFault("cannot tell the harness's own file name");
+        return false;
+    }
+    const char *ownName = ownPath;
+    for (const char *c = ownPath; *c != '\0'; ++c)
+        if (*c == '\\' || *c == '/') ownName = c + 1;
+
+    const unsigned char *base = reinterpret_cast<const unsigned char *>(module);
+    const IMAGE_DOS_HEADER *dos = reinterpret_cast<const IMAGE_DOS_HEADER *>(base);
+    const IMAGE_NT_HEADERS32 *nt = reinterpret_cast<const IMAGE_NT_HEADERS32 *>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY &imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (imports.Size == 0) return true;
+    HMODULE host = GetModuleHandleA(nullptr);
+    bool resolved = true;
+    for (const IMAGE_IMPORT_DESCRIPTOR *from = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR *>(base + imports.VirtualAddress);
+         from->Name != 0; ++from) {
+        const char *library = reinterpret_cast<const char *>(base + from->Name);
+        if (lstrcmpiA(library, ownName) != 0) continue;
+        if (from->OriginalFirstThunk == 0) {
+            harnessFault("%s lists no names of what it imports from %s", moduleName, library);
+            return false;
+        }
+        for (const IMAGE_THUNK_DATA32 *entry = reinterpret_cast<const IMAGE_THUNK_DATA32 *>(base + from->OriginalFirstThunk);
+             entry->u1.AddressOfData != 0; ++entry) {
+            if (IMAGE_SNAP_BY_ORDINAL32(entry->u1.Ordinal)) {
+                harnessFault("%s imports ordinal %lu from %s, which exports by name only", moduleName,
+                             static_cast<unsigned long>(IMAGE_ORDINAL32(entry->u1.Ordinal)), library);
+                resolved = false;
+                continue;
+            }
+            const char *name =
+                reinterpret_cast<const char *>(reinterpret_cast<const IMAGE_IMPORT_BY_NAME *>(base + entry->u1.AddressOfData)->Name);
+            if (GetProcAddress(host, name) == nullptr) {
+                harnessFault("%s imports %s from %s, which does not export it: Windows would not load the module",
+                             moduleName, name, library);
+                resolved = false;
+            }
+        }
+    }
+    return resolved;
+}
+
 }  // namespace
 
 // ---- the services the module imports --------------------------------------
@@ -172,9 +224,14 @@ __declspec(dllexport) double *mxGetPi(const mxArray *array) {
     return a->imag.empty() ? nullptr : const_cast<double *>(a->imag.data());
 }
 
+#ifndef HARNESS_R11_SERVICES_ONLY
+// Class tests beyond the nine R11 services. The harness built with
+// HARNESS_R11_SERVICES_ONLY leaves them out of its export table, as a host
+// that offers only the nine would.
 __declspec(dllexport) bool mxIsDouble(const mxArray *array) { return harnessArray(array)->className == "double"; }
 
 __declspec(dllexport) bool mxIsSparse(const mxArray *array) { return harnessArray(array)->sparse; }
+#endif
 
 __declspec(dllexport) void *mxCalloc(size_t count, size_t size) {
     // One byte at least, so that an empty block is still a block to release.
@@ -249,6 +306,7 @@ int main(int argc, char **argv) {
         harnessFault("LoadLibraryA(\"%s\") failed with error %lu", argv[1], GetLastError());
         return 2;
     }
+    if (!hostImportsResolve(module, argv[1])) return 2;
     MexFunction gateway = reinterpret_cast<MexFunction>(reinterpret_cast<void *>(GetProcAddress(module, "mexFunction")));
     if (gateway == nullptr) {
         harnessFault("%s has no mexFunction", argv[1]);

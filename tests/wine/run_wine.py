@@ -1,22 +1,30 @@
 #!/usr/bin/env python3
 # Runs the end-to-end cases on the Windows module under Wine: the same table
 # of cases and the same checks as the Octave runs, with a Windows host harness.
-"""Usage: run_wine.py --win32 BUILD [--work FOLDER] (--prepare | --start | --stop | --check-module | CASE ...)
+"""Usage: run_wine.py --win32 BUILD [--work FOLDER] (--prepare | --start | --stop | --check-module |
+                   --list-host-cases | CASE ...)
 
   --prepare       create the Wine prefix if it is not there yet (scripts/test
                   does it before the builds and tests that would compete)
   --start         the same, then start the prefix's server and bring its
                   session up (once, before the cases)
   --stop          stop the prefix's server (once, after the cases)
-  --check-module  what vandrel.dll exports, imports and carries as resources
-  CASE ...        run these cases of tests/e2e/cases.py (all when none is named)
+  --check-module  what vandrel.dll exports, imports and carries as resources,
+                  and the stand-in drivers' export tables
+  --list-host-cases
+                  the names of the cases of the host's export table (below)
+  CASE ...        run these cases of tests/e2e/cases.py or of the host's export
+                  table (all of both when none is named)
 
 The prefix is BUILD/wine-prefix (32-bit). Each case lays the stand-in drivers
 it names into the prefix's system32 folder and removes the others, so cases
 take turns; the module, the help file and the harness lie in the case folder.
 The calls are first evaluated by Octave, with a recorder in the module's
 place, so that the code of a case means the same as in the Octave runs; the
-harness then replays the recorded arguments against vandrel.dll. The bus
+harness then replays the recorded arguments against vandrel.dll. The cases
+of the host's export table run here only: with a harness exporting the nine
+R11 services alone (BUILD/r11-host), and with the full harness's class tests
+that the module finds by name. The bus
 description reaches the stand-ins as a Z: path (Wine's drive for the Unix
 root), written with forward slashes, which Windows file calls accept.
 
@@ -24,6 +32,7 @@ Where i386 programs are emulated, every Wine program gets the mmap fix-up of
 mmap_noreplace.c preloaded; it is compiled into BUILD/preload on first use.
 """
 import argparse
+import dataclasses
 import os
 import re
 import shutil
@@ -33,6 +42,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 E2E = os.path.join(os.path.dirname(HERE), "e2e")
+SOURCE = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, E2E)
 import cases  # noqa: E402
 import harness  # noqa: E402
@@ -264,15 +274,18 @@ def z_path(path):
 
 
 class WineHost:
-    """The host harness (named like the host executable) with vandrel.dll."""
+    """The host harness (named like the host executable) with vandrel.dll;
+    `harness_folder` names another build of the harness under BUILD."""
 
     name = "wine"
 
-    def __init__(self, wine):
+    def __init__(self, wine, harness_folder=None):
         self.wine = wine
+        self.harness_folder = harness_folder
 
     def module_files(self):
-        return [os.path.join(self.wine.win32, f) for f in ("vandrel.dll", "vandrel.m", HOST_MODULE)]
+        harness_path = os.path.join(self.wine.win32, self.harness_folder or "", HOST_MODULE)
+        return [os.path.join(self.wine.win32, f) for f in ("vandrel.dll", "vandrel.m")] + [harness_path]
 
     def driver_files(self):
         return {library: os.path.join(self.wine.win32, "sim", library) for library in DRIVERS}
@@ -347,6 +360,41 @@ class WineHost:
         return harness.RunResult(octave_out + stdout, stderr, code, seconds)
 
 
+# ---- the host's export table ----------------------------------------------------
+
+# The harness that exports the nine R11 services and nothing else.
+R11_HOST_FOLDER = "r11-host"
+NOT_DOUBLE = "Complex data for vandrel must be a full (not sparse) double array."
+
+
+def host_cases():
+    """(case, harness folder) of the cases about what the host exports.
+    A host without the class tests still loads the module, and a download
+    goes on as for a full double array; a host with them has its answers
+    heeded, though the module imports neither."""
+    ni_at_19 = cases.case_named("ni-at-19")
+    single = cases.Call("w", [1.0, 2.0, 3.0], None, code="vandrel(single([1 2 3]), 'w');")
+    sparse = cases.Call("", [], None, code="vandrel(sparse([1 2 3]), 'w');")
+    refused = dict(errors=[NOT_DOUBLE], no_bus_calls=True)
+    return [
+        (dataclasses.replace(ni_at_19, name="r11-host.ni-at-19"), R11_HOST_FOLDER),
+        (cases.Case("r11-host.single", (cases.NI,), cases.NI_BUS, [single], cases.ni_download("w", 3),
+                    stored=[cases.Stored("gpib0-19")], status={cases.NI: {"open": "0", "loads": "1"}}),
+         R11_HOST_FOLDER),
+        (cases.Case("class-tests.single", (cases.NI,), cases.NI_BUS, [single], [], **refused), None),
+        (cases.Case("class-tests.sparse", (cases.NI,), cases.NI_BUS, [sparse], [], **refused), None),
+    ]
+
+
+def selected_cases(names):
+    """(case, harness folder) for each name; every case when none is named."""
+    table = [(case, None) for case in cases.CASES] + host_cases()
+    if not names:
+        return table
+    by_name = {case.name: (case, folder) for case, folder in table}
+    return [by_name[name] for name in names]
+
+
 # ---- the module file itself ---------------------------------------------------
 
 OBJDUMP = "i686-w64-mingw32-objdump"
@@ -354,9 +402,33 @@ WINDRES = "i686-w64-mingw32-windres"
 EXPECTED_STRINGS = ['104, "MATLAB R11 native"', '105, "not inlined"']
 
 
+# The services of the R11 host interface: the module imports these and no
+# other from the host executable.
+R11_SERVICES = {"mexPrintf", "mexErrMsgTxt", "mxGetM", "mxGetN", "mxGetPr", "mxGetPi",
+                "mxCalloc", "mxGetString", "mxFree"}
+# The system libraries the module may import from, and the committed list of
+# the functions it may import from them.
+SYSTEM_LIBRARIES = ("kernel32.dll", "msvcrt.dll")
+ALLOWED_IMPORTS = os.path.join(HERE, "win32_imports_allowed.txt")
+# What the drivers the stand-ins model export, under their plain names: the
+# NI-488.2 functions and data the stand-in carries, and SICL's entries.
+DRIVER_EXPORTS = {
+    "gpib-32.dll": {"ibclr", "ibconfig", "ibdev", "ibeot", "ibfindA", "ibloc", "ibonl", "ibrd", "ibtmo",
+                    "ibwrt", "user_ibsta", "user_iberr", "user_ibcntl", "CopyrightString"},
+    "sicl32.dll": {"iopen", "iclose", "iwrite", "iclear", "itimeout", "iread", "ilocal", "iprintf"},
+}
+# Where the module's source names the entries it binds by name.
+DRIVER_ABI = os.path.join(SOURCE, "gpib", "driver_abi.h")
+
+
+def dll_listing(path):
+    return subprocess.run([OBJDUMP, "-p", path], stdout=subprocess.PIPE, check=True).stdout.decode("latin-1")
+
+
 def dll_exports_and_imports(path):
-    listing = subprocess.run([OBJDUMP, "-p", path], stdout=subprocess.PIPE, check=True).stdout.decode("latin-1")
-    imports = re.findall(r"^\s*DLL Name: (\S+)", listing, re.MULTILINE)
+    """The export names in table order, and {library: [imported names]}
+    in import order (an import by ordinal shows as "#N")."""
+    listing = dll_listing(path)
     exports = []
     table = listing.split("[Ordinal/Name Pointer] Table", 1)
     if len(table) == 2:
@@ -365,7 +437,91 @@ def dll_exports_and_imports(path):
             if not match:
                 break
             exports.append(match.group(1))
+    imports = {}
+    library = None
+    for line in listing.splitlines():
+        match = re.match(r"^\s*DLL Name: (\S+)", line)
+        if match:
+            library = match.group(1)
+            imports[library] = []
+            continue
+        if library is None:
+            continue
+        if not line.strip():
+            # A library's names end at the first blank line after them.
+            if imports[library]:
+                library = None
+            continue
+        match = re.match(r"^\s*[0-9a-f]+\s+(\d+)\s+(\S+)\s*$", line)
+        if match:
+            imports[library].append(match.group(2))
+            continue
+        match = re.match(r"^\s*[0-9a-f]+\s+<none>\s+([0-9a-f]+)\s*$", line)
+        if match:
+            imports[library].append("#%d" % int(match.group(1), 16))
     return exports, imports
+
+
+def allowed_imports():
+    """{library (lower case): {function}} from the committed allow-list."""
+    allowed = {}
+    with open(ALLOWED_IMPORTS) as file:
+        for line in file:
+            line = line.split("#", 1)[0].strip()
+            if line:
+                library, function = line.split()
+                allowed.setdefault(library.lower(), set()).add(function)
+    return allowed
+
+
+def module_entry_names():
+    """{library: [names]}: the names the module's source binds by name in
+    each driver, taken from its entry lists and its data export names."""
+    with open(DRIVER_ABI) as file:
+        text = file.read()
+
+    def macro_body(name):
+        match = re.search(r"^#define %s\(X\)(.*?)(?<!\\)$" % name, text, re.MULTILINE | re.DOTALL)
+        return match.group(1) if match else ""
+
+    ni = re.findall(r"X\(\s*[^,()]+,\s*(\w+)\s*,", macro_body("NI488_FUNCTION_ENTRIES"))
+    ni += re.findall(r'^#define NI488_\w+_EXPORT\s+"([^"]*)"', text, re.MULTILINE)
+    sicl = re.findall(r"X\(\s*(\w+)\s*\)", macro_body("SICL_ENTRIES"))
+    return {"gpib-32.dll": ni, "sicl32.dll": sicl}
+
+
+def binary_strings(path):
+    """The NUL-terminated printable strings of a file."""
+    with open(path, "rb") as file:
+        return {m.decode("latin-1") for m in re.findall(rb"([\x20-\x7e]+)\x00", file.read())}
+
+
+def check_driver_tables(win32, dll, failures):
+    """The stand-ins export the drivers' entries under plain names, and every
+    entry the module binds by name is among them."""
+    bound = module_entry_names()
+    held = binary_strings(dll)
+    for library, names in sorted(bound.items()):
+        if not names:
+            failures.append("no entry names of %s found in %s" % (library, DRIVER_ABI))
+        for name in names:
+            if name not in held:
+                failures.append("vandrel.dll does not hold the entry name %r of %s: is the build stale?"
+                                % (name, library))
+    for library in DRIVERS:
+        exports, _ = dll_exports_and_imports(os.path.join(win32, "sim", library))
+        decorated = [n for n in exports if "@" in n or n.startswith("_")]
+        if decorated:
+            failures.append("%s exports decorated names %s: the driver's entries carry their plain names"
+                            % (library, decorated))
+        if set(exports) != DRIVER_EXPORTS[library]:
+            failures.append("%s exports %s; the driver's entries are %s (missing %s, extra %s)" % (
+                library, sorted(exports), sorted(DRIVER_EXPORTS[library]),
+                sorted(DRIVER_EXPORTS[library] - set(exports)), sorted(set(exports) - DRIVER_EXPORTS[library])))
+        unresolved = [n for n in bound.get(library, []) if n not in exports]
+        if unresolved:
+            failures.append("the module binds %s in %s, which does not export them" % (unresolved, library))
+        print("%s exports %s; the module binds %s" % (library, exports, bound.get(library, [])))
 
 
 def check_module(win32):
@@ -374,12 +530,25 @@ def check_module(win32):
     exports, imports = dll_exports_and_imports(dll)
     if exports != ["mexFunction"]:
         failures.append("vandrel.dll exports %s, expected only mexFunction" % exports)
-    allowed = {HOST_MODULE.lower(), "kernel32.dll", "msvcrt.dll"}
-    if HOST_MODULE.lower() not in [i.lower() for i in imports]:
-        failures.append("vandrel.dll does not import from %s: %s" % (HOST_MODULE, imports))
-    extra = [i for i in imports if i.lower() not in allowed]
+    by_library = {library.lower(): names for library, names in imports.items()}
+    host = by_library.get(HOST_MODULE.lower())
+    if host is None:
+        failures.append("vandrel.dll does not import from %s: %s" % (HOST_MODULE, sorted(imports)))
+    elif set(host) != R11_SERVICES or len(host) != len(R11_SERVICES):
+        # Windows would refuse to load the module into a host that lacks any one of them.
+        failures.append("vandrel.dll imports %s from %s; the R11 services are %s (beyond them %s)" % (
+            host, HOST_MODULE, sorted(R11_SERVICES), sorted(set(host) - R11_SERVICES)))
+    extra = [i for i in imports if i.lower() not in {HOST_MODULE.lower()} | set(SYSTEM_LIBRARIES)]
     if extra:
         failures.append("vandrel.dll imports from %s besides the host, KERNEL32.dll and msvcrt.dll" % extra)
+    allowed = allowed_imports()
+    for library, names in sorted(imports.items()):
+        if library.lower() not in SYSTEM_LIBRARIES:
+            continue
+        unlisted = [n for n in names if n not in allowed.get(library.lower(), set())]
+        if unlisted:
+            failures.append("vandrel.dll imports %s from %s, which %s does not list as present on the "
+                            "module's Windows versions" % (unlisted, library, os.path.basename(ALLOWED_IMPORTS)))
     rc = subprocess.run([WINDRES, "-i", dll, "-O", "rc"], stdout=subprocess.PIPE, check=True).stdout.decode("latin-1")
     types = re.findall(r"/\* Type: (\S+)", rc)
     if types != ["stringtable"]:
@@ -389,14 +558,11 @@ def check_module(win32):
     entries = [line.strip() for line in rc.splitlines() if re.match(r"\s*\d+,", line)]
     if entries != EXPECTED_STRINGS:
         failures.append("string table %s, expected %s" % (entries, EXPECTED_STRINGS))
-    for library in DRIVERS:
-        names, _ = dll_exports_and_imports(os.path.join(win32, "sim", library))
-        decorated = [n for n in names if "@" in n]
-        if not names or decorated:
-            failures.append("%s exports %s: the entries must carry their plain names" % (library, names))
+    check_driver_tables(win32, dll, failures)
+    print("vandrel.dll exports %s; imports %s" % (
+        exports, "; ".join("%s: %s" % (library, " ".join(names)) for library, names in imports.items())))
     for failure in failures:
         print("FAIL " + failure)
-    print("exports %s; imports %s" % (exports, imports))
     return 1 if failures else 0
 
 
@@ -408,10 +574,14 @@ def main():
     parser.add_argument("--start", action="store_true")
     parser.add_argument("--stop", action="store_true")
     parser.add_argument("--check-module", action="store_true")
+    parser.add_argument("--list-host-cases", action="store_true")
     parser.add_argument("names", nargs="*", help="cases to run")
     arguments = parser.parse_args()
     if arguments.check_module:
         return check_module(os.path.abspath(arguments.win32))
+    if arguments.list_host_cases:
+        print(";".join(case.name for case, _ in host_cases()))
+        return 0
     wine = Wine(arguments.win32)
     if arguments.prepare:
         code = wine.prepare()
@@ -423,9 +593,10 @@ def main():
         return wine.stop()
 
     work = arguments.work or os.path.join(wine.win32, "wine-cases")
-    host = WineHost(wine)
-    selected = [cases.case_named(n) for n in arguments.names] if arguments.names else cases.CASES
-    return harness.run_and_report(selected, lambda case: harness.run_case(host, case, work))
+    selected = selected_cases(arguments.names)
+    folders = {case.name: folder for case, folder in selected}
+    return harness.run_and_report([case for case, _ in selected],
+                                  lambda case: harness.run_case(WineHost(wine, folders[case.name]), case, work))
 
 
 if __name__ == "__main__":
