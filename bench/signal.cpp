@@ -58,6 +58,15 @@ Waveform makeWaveform(int len, bool withOutliers) {
     return waveform;
 }
 
+std::vector<double> interleave(const Waveform &waveform) {
+    std::vector<double> pairs(2 * waveform.re.size());
+    for (std::size_t i = 0; i < waveform.re.size(); ++i) {
+        pairs[2 * i] = waveform.re[i];
+        pairs[2 * i + 1] = waveform.im[i];
+    }
+    return pairs;
+}
+
 std::int16_t referenceSample(double value) {
     if (std::isnan(value) || std::isinf(value) || std::fabs(value) >= 9223372036854775808.0) return 0;
     long long whole = static_cast<long long>(value);  // truncates toward zero
