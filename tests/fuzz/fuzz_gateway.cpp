@@ -23,9 +23,9 @@
 //   data       byte input count (0..4), byte class, byte flags (bit0 sparse,
 //              bit1 complex, bit2 raw doubles, bit3 too long, bit4 long
 //              zeros, bit5 kept as Octave keeps it: a complex array as
-//              interleaved pairs), 2+2 bytes rows and columns (or 4 bytes length for the
-//              long modes), then the values: 8 bytes each raw, 1 byte each
-//              from a table otherwise
+//              interleaved pairs), 2+2 bytes rows and columns (or 4 bytes
+//              length for the long modes), then the values: 8 bytes each
+//              raw, 1 byte each from a table otherwise
 //   name       byte class, byte flags (bit0 a column, bit1 two rows, bit2 a
 //              repeated pattern), 2 bytes length, then the bytes (or byte n
 //              and n bytes of pattern)
