@@ -189,6 +189,14 @@ void faultBlockRefused(SimBus &bus, std::string rest, int lineNumber) {
     device->faults.refusedMemory = memory;
 }
 
+void faultHeaderRefused(SimBus &bus, std::string rest, int lineNumber) {
+    SimInterface *interface = nullptr;
+    SimDevice *device = faultDevice(bus, rest, lineNumber, &interface);
+    std::string memory;
+    if (device == nullptr || !takeMemory(bus, rest, lineNumber, &memory)) return;
+    device->faults.headerRefusedMemory = memory;
+}
+
 void faultReadFails(SimBus &bus, std::string rest, int lineNumber) {
     SimInterface *interface = nullptr;
     SimDevice *device = faultDevice(bus, rest, lineNumber, &interface);
@@ -225,6 +233,7 @@ struct FaultRow {
 const FaultRow kFaults[] = {
     {"block-timeout", faultBlockTimeout},
     {"block-refused", faultBlockRefused},
+    {"header-refused", faultHeaderRefused},
     {"read-fails", faultReadFails},
     {"unterminated", faultUnterminated},
     {"also-answers", faultAlsoAnswers},
@@ -293,7 +302,10 @@ void writeStatus(const SimBus &bus, const std::vector<std::string> &openHandles)
             if (device.kind == kNoDevice) continue;
             text << "device " << interface.name << " " << address << " "
                  << deviceKindName(device.kind) << " " << (device.remote ? "remote" : "local")
-                 << " files=" << device.filesStored << " errors=" << device.errors.size() << "\n";
+                 << " files=" << device.filesStored << " errors=" << device.errors.size()
+                 << " input=" << inputState(device) << "\n";
+            for (const std::string &error : device.errors)
+                text << "device-error " << interface.name << " " << address << " " << error << "\n";
         }
     }
     for (const std::string &problem : bus.problems) text << "problem " << problem << "\n";

@@ -14,14 +14,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Error queue entries, in the instrument's "code,\"text\"" form.
+// Error queue entries, in the instrument's "code,\"text\"" form. The -100s
+// are command errors (the bytes are not a command the instrument can
+// parse), the -200s execution errors.
 const char kNoError[] = "+0,\"No error\"";
-const char kErrorUndefinedHeader[] = "-113,\"Undefined header\"";
+const char kErrorSyntax[] = "-102,\"Syntax error\"";
+const char kErrorInvalidSeparator[] = "-103,\"Invalid separator\"";
 const char kErrorBadBlockHeader[] = "-104,\"Data type error; bad block header\"";
+const char kErrorParameterNotAllowed[] = "-108,\"Parameter not allowed\"";
+const char kErrorCommandTooLong[] = "-112,\"Program mnemonic too long\"";
+const char kErrorUndefinedHeader[] = "-113,\"Undefined header\"";
 const char kErrorShortBlock[] = "-161,\"Invalid block data; short block\"";
 const char kErrorUnknownMemory[] = "-256,\"File name not found; unknown memory\"";
 const char kErrorCannotStore[] = "-257,\"File name error; cannot store\"";
-const char kErrorCommandTooLong[] = "-112,\"Program mnemonic too long\"";
 const char kErrorQueueOverflow[] = "-350,\"Queue overflow\"";
 
 const char kMemoryCommand[] = "mmem:data";
@@ -43,6 +48,8 @@ std::string lowered(std::string text) {
     return text;
 }
 
+bool isWhiteSpace(unsigned char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
 std::string trimmed(const std::string &text) {
     std::size_t first = text.find_first_not_of(" \t\r\n");
     if (first == std::string::npos) return std::string();
@@ -50,6 +57,8 @@ std::string trimmed(const std::string &text) {
     return text.substr(first, last - first + 1);
 }
 
+// Queues an error; a full queue keeps its first entries and ends with the
+// overflow entry.
 void pushError(SimDevice &device, const char *error) {
     if (device.errors.size() + 1 < kErrorQueueLimit) {
         device.errors.push_back(error);
@@ -58,10 +67,10 @@ void pushError(SimDevice &device, const char *error) {
     }
 }
 
-// What the command text collected so far says about a '#' that follows it.
+// What the unit text collected so far says about a '#' that follows it
+// outside a quoted string.
 enum HeaderMatch {
     kNotHeader,         // not a memory command: the '#' is plain text
-    kHeaderOpenQuote,   // inside the quoted file name: the '#' belongs to it
     kHeaderMalformed,   // a memory command that a block cannot follow
     kHeaderComplete,    // `mmem:data "MEMORY:NAME",` with at most one space after the comma
 };
@@ -73,7 +82,7 @@ HeaderMatch matchHeader(const std::string &text, std::string *memory, std::strin
     std::size_t quote = text.find_first_not_of(' ', at);
     if (quote == at || quote == std::string::npos || text[quote] != '"') return kHeaderMalformed;
     std::size_t close = text.find('"', quote + 1);
-    if (close == std::string::npos) return kHeaderOpenQuote;
+    if (close == std::string::npos) return kHeaderMalformed;
     std::string file = text.substr(quote + 1, close - quote - 1);
     std::string tail = text.substr(close + 1);
     if (tail != "," && tail != ", ") return kHeaderMalformed;
@@ -110,51 +119,101 @@ void storeBlock(SimBus &bus, SimInterface &interface, int address, SimDevice &de
     ++device.filesStored;
 }
 
-// Runs one complete command other than a memory command with its block.
-void executeCommand(SimDevice &device, const std::string &text) {
-    std::string command = lowered(trimmed(text));
-    if (command.empty() || device.kind == kSilentDevice) return;
-    if (command == "*idn?") {
+bool isHeaderStart(unsigned char c) { return std::isalpha(c) || c == '*' || c == ':'; }
+bool isHeaderCharacter(unsigned char c) {
+    return std::isalnum(c) || c == '*' || c == ':' || c == '?' || c == '_';
+}
+
+// Runs one complete program message unit other than a memory command with
+// its block: its header, then what follows the header. Returns false when
+// the unit held an error (it is queued).
+bool executeUnit(SimDevice &device, const std::string &text) {
+    std::string unit = trimmed(text);
+    if (unit.empty() || device.kind == kSilentDevice) return true;
+    std::size_t end = 0;
+    while (end < unit.size() && isHeaderCharacter(static_cast<unsigned char>(unit[end]))) ++end;
+    if (!isHeaderStart(static_cast<unsigned char>(unit[0])) ||
+        (end < unit.size() && !isWhiteSpace(static_cast<unsigned char>(unit[end])))) {
+        pushError(device, kErrorSyntax);
+        return false;
+    }
+    std::string header = lowered(unit.substr(0, end));
+    bool parameters = !trimmed(unit.substr(end)).empty();
+    const char *error = nullptr;
+    if (header == "*idn?") {
         device.output = device.faults.unterminated ? device.identity : device.identity + "\n";
-    } else if (command == "syst:err?" || command == "system:error?" || command == "syst:err:next?") {
+    } else if (header == "syst:err?" || header == "system:error?" || header == "syst:err:next?") {
         if (device.errors.empty()) {
             device.output = std::string(kNoError) + "\n";
         } else {
             device.output = device.errors.front() + "\n";
             device.errors.erase(device.errors.begin());
         }
-    } else if (command == "*cls") {
+    } else if (header == "*cls") {
         device.errors.clear();
-    } else if (command == "*rst") {
+    } else if (header == "*rst") {
         device.output.clear();
-    } else if (startsWithNoCase(command, 0, kMemoryCommand) && device.kind == kKvrDevice) {
-        pushError(device, kErrorBadBlockHeader);  // a memory command without its block
+    } else if (header == kMemoryCommand && device.kind == kKvrDevice) {
+        error = kErrorBadBlockHeader;  // a memory command without its block
     } else {
-        pushError(device, kErrorUndefinedHeader);
+        error = kErrorUndefinedHeader;
     }
+    if (error == nullptr && parameters) error = kErrorParameterNotAllowed;
+    if (error == nullptr) return true;
+    pushError(device, error);
+    return false;
 }
 
-void startCommand(SimDevice &device) {
-    device.parserState = kParseCommand;
+// Empties the input: the parser waits for a new program message, and no
+// piece of the one under way (unit text, block header, block bytes) stays.
+void resetInput(SimDevice &device) {
+    device.parserState = kParseIdle;
     device.command.clear();
+    device.inQuote = false;
+    device.blockMemory.clear();
+    device.blockName.clear();
+    device.blockDigits = 0;
+    device.blockCountText.clear();
+    device.blockSize = 0;
+    device.block.clear();
+    device.block.shrink_to_fit();
+}
+
+// A unit ended at a ';' or at the message's end.
+void endOfUnit(SimDevice &device) {
+    if (!executeUnit(device, device.command)) {
+        device.command.clear();
+        device.parserState = kParseDiscard;
+        return;
+    }
+    device.command.clear();
+    device.inQuote = false;
 }
 
 // The message ended (END, or a newline outside a block) where state stood.
 void endOfMessage(SimDevice &device) {
     switch (device.parserState) {
     case kParseCommand:
-        executeCommand(device, device.command);
+        endOfUnit(device);
         break;
     case kParseBlockDigit:
     case kParseBlockCount:
     case kParseBlockData:
         pushError(device, kErrorShortBlock);
         break;
+    case kParseIdle:
     case kParseAfterBlock:
     case kParseDiscard:
         break;
     }
-    startCommand(device);
+    resetInput(device);
+}
+
+// A command error in the message: the rest of it, up to its end, is skipped.
+void discardMessage(SimDevice &device, const char *error) {
+    pushError(device, error);
+    device.command.clear();
+    device.parserState = kParseDiscard;
 }
 
 void startBlockData(SimBus &bus, SimInterface &interface, int address, SimDevice &device) {
@@ -172,28 +231,35 @@ void startBlockData(SimBus &bus, SimInterface &interface, int address, SimDevice
 // Feeds one byte that is not part of a block's data.
 void feedByte(SimBus &bus, SimInterface &interface, int address, SimDevice &device, unsigned char c) {
     switch (device.parserState) {
+    case kParseIdle:
+        device.parserState = kParseCommand;
+        feedByte(bus, interface, address, device, c);
+        break;
     case kParseCommand:
         if (c == '\n') {
             endOfMessage(device);
-        } else if (c == '#') {
+        } else if (c == '"') {
+            device.inQuote = !device.inQuote;
+            device.command += static_cast<char>(c);
+        } else if (c == ';' && !device.inQuote) {
+            endOfUnit(device);
+        } else if (c == '#' && !device.inQuote) {
             switch (matchHeader(device.command, &device.blockMemory, &device.blockName)) {
             case kHeaderComplete:
+                device.command.clear();
                 device.parserState = kParseBlockDigit;
                 break;
             case kHeaderMalformed:
-                pushError(device, kErrorBadBlockHeader);
-                device.parserState = kParseDiscard;
+                discardMessage(device, kErrorBadBlockHeader);
                 break;
             case kNotHeader:
-            case kHeaderOpenQuote:
                 device.command += static_cast<char>(c);
                 break;
             }
         } else if (device.command.size() < kCommandLimit) {
             device.command += static_cast<char>(c);
         } else {
-            pushError(device, kErrorCommandTooLong);
-            device.parserState = kParseDiscard;
+            discardMessage(device, kErrorCommandTooLong);
         }
         break;
     case kParseBlockDigit:
@@ -201,9 +267,10 @@ void feedByte(SimBus &bus, SimInterface &interface, int address, SimDevice &devi
             device.blockDigits = c - '0';
             device.blockCountText.clear();
             device.parserState = kParseBlockCount;
+        } else if (c == '\n') {
+            endOfMessage(device);
         } else {
-            pushError(device, kErrorBadBlockHeader);
-            device.parserState = c == '\n' ? kParseCommand : kParseDiscard;
+            discardMessage(device, kErrorBadBlockHeader);
         }
         break;
     case kParseBlockCount:
@@ -211,19 +278,27 @@ void feedByte(SimBus &bus, SimInterface &interface, int address, SimDevice &devi
             device.blockCountText += static_cast<char>(c);
             if (static_cast<int>(device.blockCountText.size()) == device.blockDigits)
                 startBlockData(bus, interface, address, device);
+        } else if (c == '\n') {
+            endOfMessage(device);
         } else {
-            pushError(device, kErrorBadBlockHeader);
-            device.parserState = c == '\n' ? kParseCommand : kParseDiscard;
+            discardMessage(device, kErrorBadBlockHeader);
         }
         break;
     case kParseAfterBlock:
-        startCommand(device);
-        // One newline after the block is its terminator; anything else
-        // starts the next command.
-        if (c != '\n') feedByte(bus, interface, address, device, c);
+        // The block ends its unit: white space, then the message's end or
+        // the next unit's separator.
+        if (c == '\n') {
+            endOfMessage(device);
+        } else if (c == ';') {
+            device.parserState = kParseCommand;
+            device.command.clear();
+            device.inQuote = false;
+        } else if (!isWhiteSpace(c)) {
+            discardMessage(device, kErrorInvalidSeparator);
+        }
         break;
     case kParseDiscard:
-        if (c == '\n') startCommand(device);
+        if (c == '\n') endOfMessage(device);
         break;
     case kParseBlockData:
         break;  // handled in bulk by writeDevice
@@ -243,25 +318,40 @@ std::uint64_t nameHash(const std::string &name) {
 
 void resetDevice(SimDevice &device) {
     device.remote = false;
-    startCommand(device);
-    device.blockMemory.clear();
-    device.blockName.clear();
-    device.blockDigits = 0;
-    device.blockCountText.clear();
-    device.blockSize = 0;
-    device.block.clear();
+    resetInput(device);
     device.output.clear();
     device.errors.clear();
     device.filesStored = 0;
 }
 
+// A device clear empties the input and the output queue; the error queue
+// stays, as it does on an IEEE 488.2 instrument.
 DeviceResult clearDevice(SimBus &, SimDevice &device) {
     if (device.kind == kNoDevice) return kDeviceNoListener;
     device.remote = true;
-    startCommand(device);
-    device.block.clear();
+    resetInput(device);
     device.output.clear();
     return kDeviceOk;
+}
+
+const char *inputStateName(const SimDevice &device) {
+    switch (device.parserState) {
+    case kParseIdle: return "idle";
+    case kParseCommand:
+    case kParseAfterBlock:
+    case kParseDiscard: return "message";
+    case kParseBlockDigit:
+    case kParseBlockCount: return "block-header";
+    case kParseBlockData: return "block";
+    }
+    return "idle";
+}
+
+std::string inputState(const SimDevice &device) {
+    std::string state = inputStateName(device);
+    if (device.parserState == kParseBlockData)
+        state += ":" + std::to_string(device.blockSize - device.block.size());
+    return state;
 }
 
 DeviceResult writeDevice(SimBus &bus, SimInterface &interface, int address, const void *data,
@@ -302,6 +392,9 @@ DeviceResult writeDevice(SimBus &bus, SimInterface &interface, int address, cons
                 device->parserState = kParseAfterBlock;
             }
         } else {
+            if (device->parserState == kParseBlockDigit && !faults.headerRefusedMemory.empty() &&
+                faults.headerRefusedMemory == device->blockMemory)
+                return kDeviceNoListener;
             feedByte(bus, interface, address, *device, bytes[at++]);
         }
     }

@@ -9,18 +9,24 @@
 #include <utility>
 #include <vector>
 
+// The module's header is included for one piece of shared data only, the
+// text of the driver's 1994 notice (kNi488Notice); everything else the
+// stand-in declares itself, from the driver's published interface.
 #include "gpib/driver_abi.h"
+#include "sim/ni488_interface.h"
 #include "sim/sim.h"
 
+using namespace ni;
+
 // The data exports: declared with the export marker, then defined.
-GPIB_EXPORT int user_ibsta;
-GPIB_EXPORT int user_iberr;
-GPIB_EXPORT long user_ibcntl;
+SIM_NI_EXPORT int user_ibsta;
+SIM_NI_EXPORT int user_iberr;
+SIM_NI_EXPORT long user_ibcntl;
 // The notice lies in a larger array, so that the notice faults can make it
 // run on past its 76 bytes and a reader that looks one byte further still
 // reads inside the export.
 enum { kNoticeStorage = 128 };
-GPIB_EXPORT char CopyrightString[kNoticeStorage];
+SIM_NI_EXPORT char CopyrightString[kNoticeStorage];
 int user_ibsta = 0;
 int user_iberr = 0;
 long user_ibcntl = 0;
@@ -28,10 +34,9 @@ long user_ibcntl = 0;
 char CopyrightString[kNoticeStorage] =
     "\r\n Copyright 2001 National Instruments Corporation.  All rights reserved. \r\n";
 
+// The notice is 76 characters long.
+enum { kNoticeLength = sizeof kNi488Notice - 1 };
 static_assert(sizeof CopyrightString > sizeof kNi488Notice, "the notice and a byte beyond it fit");
-static_assert(std::is_same<decltype(user_ibsta), Ni488StatusWord>::value, "user_ibsta");
-static_assert(std::is_same<decltype(user_iberr), Ni488ErrorCode>::value, "user_iberr");
-static_assert(std::is_same<decltype(user_ibcntl), Ni488Count>::value, "user_ibcntl");
 
 namespace {
 
@@ -40,7 +45,7 @@ enum { kBoardCount = 32, kFirstDeviceDescriptor = kBoardCount, kDeviceDescriptor
 enum { kDescriptorLimit = kFirstDeviceDescriptor + kDeviceDescriptorCount };
 enum { kBoardTimeoutCode = 13 };  // 10 s, the boards' usual setting
 // Timeout code 0 waits for ever; the simulator stops at the longest finite one.
-const long long kForeverMicroseconds = kNi488TimeoutMicroseconds[kNi488TimeoutCodeCount - 1];
+const long long kForeverMicroseconds = kTimeoutMicroseconds[kTimeoutCodeCount - 1];
 const int kNoError = -1;
 const char kBoardPrefix[] = "gpib";
 const char *const kErrorNames[] = {"EDVR", "ECIC", "ENOL", "EADR", "EARG", "ESAC", "EABO", "ENEB"};
@@ -93,7 +98,7 @@ void applyNoticeFault(sim::NoticeFault fault) {
         std::memcpy(CopyrightString, kShortNotice, sizeof kShortNotice);
     } else if (fault == sim::kNoticeUnterminated) {
         // The 76 bytes, then more text up to the array's last byte.
-        std::memset(CopyrightString + kNi488NoticeLength, kNoticeRunOn, sizeof CopyrightString - kNi488NoticeLength - 1);
+        std::memset(CopyrightString + kNoticeLength, kNoticeRunOn, sizeof CopyrightString - kNoticeLength - 1);
         CopyrightString[sizeof CopyrightString - 1] = '\0';
     }
 }
@@ -101,7 +106,7 @@ void applyNoticeFault(sim::NoticeFault fault) {
 // Counts loads and unloads of this library in the status file.
 struct Lifetime {
     Lifetime() {
-        sim::loadBus(driver.bus, NI488_LIBRARY_FILE);
+        sim::loadBus(driver.bus, SIM_NI_LIBRARY_FILE);
         applyNoticeFault(driver.bus.noticeFault);
     }
     ~Lifetime() { sim::unloadBus(driver.bus, openHandles()); }
@@ -133,13 +138,13 @@ std::string errorSuffix(int error) {
 }
 
 void setStatus(const Outcome &outcome) {
-    int status = kNi488Cmpl;
+    int status = kCmpl;
     if (outcome.error != kNoError) {
-        status |= kNi488Err;
+        status |= kErr;
         user_iberr = outcome.error;
     }
-    if (outcome.timeout) status |= kNi488Timo;
-    if (outcome.end) status |= kNi488End;
+    if (outcome.timeout) status |= kTimo;
+    if (outcome.end) status |= kEnd;
     user_ibsta = status;
     if (outcome.counted) user_ibcntl = outcome.count;
 }
@@ -184,21 +189,21 @@ sim::SimDevice *addressedDevice(const Descriptor &d, sim::SimInterface **interfa
 Outcome deviceOutcome(sim::DeviceResult result) {
     switch (result) {
     case sim::kDeviceOk: return succeeded();
-    case sim::kDeviceNoListener: return failed(kNi488ENOL);
+    case sim::kDeviceNoListener: return failed(kEnol);
     case sim::kDeviceTimeout: {
-        Outcome outcome = failed(kNi488EABO);
+        Outcome outcome = failed(kEabo);
         outcome.timeout = true;
         return outcome;
     }
     case sim::kDeviceIoError: break;
     }
-    return failed(kNi488EABO);
+    return failed(kEabo);
 }
 
-bool validTimeoutCode(int code) { return code >= 0 && code < kNi488TimeoutCodeCount; }
+bool validTimeoutCode(int code) { return code >= 0 && code < kTimeoutCodeCount; }
 
 long long timeoutMicroseconds(int code) {
-    return code == 0 ? kForeverMicroseconds : kNi488TimeoutMicroseconds[code];
+    return code == 0 ? kForeverMicroseconds : kTimeoutMicroseconds[code];
 }
 
 void configure(Descriptor &d, int timeoutCode, bool eot, int eos) {
@@ -216,12 +221,12 @@ std::string args(std::initializer_list<long long> values) {
 
 }  // namespace
 
-GPIB_EXPORT int NI488_CALL ibfindA(const char *name) {
+SIM_NI_EXPORT int SIM_NI_CALL ibfindA(const char *name) {
     // Every download starts here: a description changed since the last one
     // takes effect now.
     sim::refreshBus(driver.bus);
     std::string call = "ibfindA(" + sim::quoteText(name) + ")";
-    if (name == nullptr) return finishDescriptor(call, -1, kNi488EARG);
+    if (name == nullptr) return finishDescriptor(call, -1, kEarg);
     std::string text(name);
     int board = -1;
     std::string digits = text.substr(text.size() < 4 ? text.size() : 4);
@@ -229,7 +234,7 @@ GPIB_EXPORT int NI488_CALL ibfindA(const char *name) {
                      digits.find_first_not_of("0123456789") == std::string::npos &&
                      (digits.size() == 1 || digits[0] != '0');
     if (canonical) board = std::stoi(digits);
-    if (!canonical || boardInterface(board) == nullptr) return finishDescriptor(call, -1, kNi488ENEB);
+    if (!canonical || boardInterface(board) == nullptr) return finishDescriptor(call, -1, kEneb);
     Descriptor &d = driver.descriptors[board];
     d.open = true;
     d.board = true;
@@ -239,12 +244,12 @@ GPIB_EXPORT int NI488_CALL ibfindA(const char *name) {
     return finishDescriptor(call, board, kNoError);
 }
 
-GPIB_EXPORT int NI488_CALL ibdev(int board, int pad, int sad, int tmo, int eot, int eos) {
+SIM_NI_EXPORT int SIM_NI_CALL ibdev(int board, int pad, int sad, int tmo, int eot, int eos) {
     std::string call = "ibdev(" + args({board, pad, sad, tmo, eot, eos}) + ")";
-    if (boardInterface(board) == nullptr) return finishDescriptor(call, -1, kNi488ENEB);
+    if (boardInterface(board) == nullptr) return finishDescriptor(call, -1, kEneb);
     bool secondaryValid = sad == 0 || (sad >= 0x60 && sad <= 0x7e);
     if (pad < 0 || pad >= sim::kAddressCount || !secondaryValid || !validTimeoutCode(tmo))
-        return finishDescriptor(call, -1, kNi488EARG);
+        return finishDescriptor(call, -1, kEarg);
     for (int ud = kFirstDeviceDescriptor; ud < kDescriptorLimit; ++ud) {
         Descriptor &d = driver.descriptors[ud];
         if (d.open) continue;
@@ -255,13 +260,13 @@ GPIB_EXPORT int NI488_CALL ibdev(int board, int pad, int sad, int tmo, int eot, 
         configure(d, tmo, eot != 0, eos);
         return finishDescriptor(call, ud, kNoError);
     }
-    return finishDescriptor(call, -1, kNi488EDVR);
+    return finishDescriptor(call, -1, kEdvr);
 }
 
-GPIB_EXPORT int NI488_CALL ibonl(int ud, int v) {
+SIM_NI_EXPORT int SIM_NI_CALL ibonl(int ud, int v) {
     std::string call = "ibonl(" + args({ud, v}) + ")";
     Descriptor *d = findDescriptor(ud);
-    if (d == nullptr) return finish(call, failed(kNi488EDVR));
+    if (d == nullptr) return finish(call, failed(kEdvr));
     if (v == 0) {
         d->open = false;
     } else {
@@ -273,64 +278,64 @@ GPIB_EXPORT int NI488_CALL ibonl(int ud, int v) {
     return finish(call, succeeded());
 }
 
-GPIB_EXPORT int NI488_CALL ibclr(int ud) {
+SIM_NI_EXPORT int SIM_NI_CALL ibclr(int ud) {
     std::string call = "ibclr(" + args({ud}) + ")";
     Descriptor *d = findDescriptor(ud);
-    if (d == nullptr) return finish(call, failed(kNi488EDVR));
+    if (d == nullptr) return finish(call, failed(kEdvr));
     sim::SimInterface *interface = nullptr;
     sim::SimDevice *device = addressedDevice(*d, &interface);
-    if (device == nullptr) return finish(call, failed(kNi488EARG));
+    if (device == nullptr) return finish(call, failed(kEarg));
     return finish(call, deviceOutcome(sim::clearDevice(driver.bus, *device)));
 }
 
-GPIB_EXPORT int NI488_CALL ibloc(int ud) {
+SIM_NI_EXPORT int SIM_NI_CALL ibloc(int ud) {
     std::string call = "ibloc(" + args({ud}) + ")";
     Descriptor *d = findDescriptor(ud);
-    if (d == nullptr) return finish(call, failed(kNi488EDVR));
+    if (d == nullptr) return finish(call, failed(kEdvr));
     sim::SimInterface *interface = nullptr;
     sim::SimDevice *device = addressedDevice(*d, &interface);
     if (device == nullptr) return finish(call, succeeded());  // a board in local: nothing to do
     return finish(call, deviceOutcome(sim::localDevice(*device)));
 }
 
-GPIB_EXPORT int NI488_CALL ibtmo(int ud, int v) {
+SIM_NI_EXPORT int SIM_NI_CALL ibtmo(int ud, int v) {
     std::string call = "ibtmo(" + args({ud, v}) + ")";
     Descriptor *d = findDescriptor(ud);
-    if (d == nullptr) return finish(call, failed(kNi488EDVR));
-    if (!validTimeoutCode(v)) return finish(call, failed(kNi488EARG));
+    if (d == nullptr) return finish(call, failed(kEdvr));
+    if (!validTimeoutCode(v)) return finish(call, failed(kEarg));
     d->timeoutCode = v;
     return finish(call, succeeded());
 }
 
-GPIB_EXPORT int NI488_CALL ibeot(int ud, int v) {
+SIM_NI_EXPORT int SIM_NI_CALL ibeot(int ud, int v) {
     std::string call = "ibeot(" + args({ud, v}) + ")";
     Descriptor *d = findDescriptor(ud);
-    if (d == nullptr) return finish(call, failed(kNi488EDVR));
+    if (d == nullptr) return finish(call, failed(kEdvr));
     d->eot = v != 0;
     return finish(call, succeeded());
 }
 
-GPIB_EXPORT int NI488_CALL ibconfig(int ud, int option, int value) {
+SIM_NI_EXPORT int SIM_NI_CALL ibconfig(int ud, int option, int value) {
     std::string call = "ibconfig(" + args({ud, option, value}) + ")";
     Descriptor *d = findDescriptor(ud);
-    if (d == nullptr) return finish(call, failed(kNi488EDVR));
+    if (d == nullptr) return finish(call, failed(kEdvr));
     // Only byte swapping is modelled; any other option is refused.
-    if (option != kNi488OptionSwapBytes) return finish(call, failed(kNi488EARG));
+    if (option != kOptionSwapBytes) return finish(call, failed(kEarg));
     d->swapBytes = value != 0;
     return finish(call, succeeded());
 }
 
-GPIB_EXPORT int NI488_CALL ibwrt(int ud, const void *buf, long count) {
+SIM_NI_EXPORT int SIM_NI_CALL ibwrt(int ud, const void *buf, long count) {
     sim::startDataCall(driver.bus);
     std::string call = "ibwrt(" + std::to_string(ud) + "," +
                        sim::tracePayload(buf, count > 0 ? static_cast<std::size_t>(count) : 0) + "," +
                        std::to_string(count) + ")";
     Descriptor *d = findDescriptor(ud);
-    if (d == nullptr) return finish(call, failed(kNi488EDVR));
-    if (count < 0 || (buf == nullptr && count > 0)) return finish(call, failed(kNi488EARG));
+    if (d == nullptr) return finish(call, failed(kEdvr));
+    if (count < 0 || (buf == nullptr && count > 0)) return finish(call, failed(kEarg));
     sim::SimInterface *interface = nullptr;
     sim::SimDevice *device = addressedDevice(*d, &interface);
-    if (device == nullptr) return finish(call, failed(kNi488EARG));
+    if (device == nullptr) return finish(call, failed(kEarg));
     std::size_t size = static_cast<std::size_t>(count);
     const unsigned char *bytes = static_cast<const unsigned char *>(buf);
     std::vector<unsigned char> swapped;
@@ -348,15 +353,15 @@ GPIB_EXPORT int NI488_CALL ibwrt(int ud, const void *buf, long count) {
     return finish(call, outcome);
 }
 
-GPIB_EXPORT int NI488_CALL ibrd(int ud, void *buf, long count) {
+SIM_NI_EXPORT int SIM_NI_CALL ibrd(int ud, void *buf, long count) {
     sim::startDataCall(driver.bus);
     std::string call = "ibrd(" + args({ud, count}) + ")";
     Descriptor *d = findDescriptor(ud);
-    if (d == nullptr) return finish(call, failed(kNi488EDVR));
-    if (count < 0 || (buf == nullptr && count > 0)) return finish(call, failed(kNi488EARG));
+    if (d == nullptr) return finish(call, failed(kEdvr));
+    if (count < 0 || (buf == nullptr && count > 0)) return finish(call, failed(kEarg));
     sim::SimInterface *interface = nullptr;
     sim::SimDevice *device = addressedDevice(*d, &interface);
-    if (device == nullptr) return finish(call, failed(kNi488EARG));
+    if (device == nullptr) return finish(call, failed(kEarg));
     std::size_t received = 0;
     bool end = false;
     sim::DeviceResult result = sim::readDevice(driver.bus, *device, buf, static_cast<std::size_t>(count),
@@ -369,7 +374,14 @@ GPIB_EXPORT int NI488_CALL ibrd(int ud, void *buf, long count) {
     return finish(call, outcome);
 }
 
-#define NI488_CHECK_TYPE(result, name, params, arguments)                                   \
-    static_assert(std::is_same<decltype(&name), Ni488_##name *>::value, #name " has the driver's type");
-NI488_FUNCTION_ENTRIES(NI488_CHECK_TYPE)
-#undef NI488_CHECK_TYPE
+// Each entry has the type the driver's interface gives it.
+static_assert(std::is_same<decltype(&ibclr), Ibclr *>::value, "ibclr");
+static_assert(std::is_same<decltype(&ibconfig), Ibconfig *>::value, "ibconfig");
+static_assert(std::is_same<decltype(&ibdev), Ibdev *>::value, "ibdev");
+static_assert(std::is_same<decltype(&ibeot), Ibeot *>::value, "ibeot");
+static_assert(std::is_same<decltype(&ibfindA), IbfindA *>::value, "ibfindA");
+static_assert(std::is_same<decltype(&ibloc), Ibloc *>::value, "ibloc");
+static_assert(std::is_same<decltype(&ibonl), Ibonl *>::value, "ibonl");
+static_assert(std::is_same<decltype(&ibrd), Ibrd *>::value, "ibrd");
+static_assert(std::is_same<decltype(&ibtmo), Ibtmo *>::value, "ibtmo");
+static_assert(std::is_same<decltype(&ibwrt), Ibwrt *>::value, "ibwrt");

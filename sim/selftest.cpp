@@ -16,7 +16,10 @@
 #include <string>
 #include <vector>
 
+// The module's header gives the shared notice text (kNi488Notice) only.
 #include "gpib/driver_abi.h"
+#include "sim/ni488_interface.h"
+#include "sim/sicl_interface.h"
 #include "sim/sim.h"
 
 namespace {
@@ -104,30 +107,30 @@ struct Library {
 
 struct Ni {
     explicit Ni(const Library &library)
-        : ibclr(library.entry<Ni488_ibclr>("ibclr")),
-          ibconfig(library.entry<Ni488_ibconfig>("ibconfig")),
-          ibdev(library.entry<Ni488_ibdev>("ibdev")),
-          ibeot(library.entry<Ni488_ibeot>("ibeot")),
-          ibfindA(library.entry<Ni488_ibfindA>("ibfindA")),
-          ibloc(library.entry<Ni488_ibloc>("ibloc")),
-          ibonl(library.entry<Ni488_ibonl>("ibonl")),
-          ibrd(library.entry<Ni488_ibrd>("ibrd")),
-          ibtmo(library.entry<Ni488_ibtmo>("ibtmo")),
-          ibwrt(library.entry<Ni488_ibwrt>("ibwrt")),
-          ibsta(library.entry<int>(NI488_STATUS_EXPORT)),
-          iberr(library.entry<int>(NI488_ERROR_EXPORT)),
-          ibcntl(library.entry<long>(NI488_COUNT_EXPORT)),
-          notice(library.entry<char>(NI488_NOTICE_EXPORT)) {}
-    Ni488_ibclr *ibclr;
-    Ni488_ibconfig *ibconfig;
-    Ni488_ibdev *ibdev;
-    Ni488_ibeot *ibeot;
-    Ni488_ibfindA *ibfindA;
-    Ni488_ibloc *ibloc;
-    Ni488_ibonl *ibonl;
-    Ni488_ibrd *ibrd;
-    Ni488_ibtmo *ibtmo;
-    Ni488_ibwrt *ibwrt;
+        : ibclr(library.entry<ni::Ibclr>("ibclr")),
+          ibconfig(library.entry<ni::Ibconfig>("ibconfig")),
+          ibdev(library.entry<ni::Ibdev>("ibdev")),
+          ibeot(library.entry<ni::Ibeot>("ibeot")),
+          ibfindA(library.entry<ni::IbfindA>("ibfindA")),
+          ibloc(library.entry<ni::Ibloc>("ibloc")),
+          ibonl(library.entry<ni::Ibonl>("ibonl")),
+          ibrd(library.entry<ni::Ibrd>("ibrd")),
+          ibtmo(library.entry<ni::Ibtmo>("ibtmo")),
+          ibwrt(library.entry<ni::Ibwrt>("ibwrt")),
+          ibsta(library.entry<int>(SIM_NI_STATUS_EXPORT)),
+          iberr(library.entry<int>(SIM_NI_ERROR_EXPORT)),
+          ibcntl(library.entry<long>(SIM_NI_COUNT_EXPORT)),
+          notice(library.entry<char>(SIM_NI_NOTICE_EXPORT)) {}
+    ni::Ibclr *ibclr;
+    ni::Ibconfig *ibconfig;
+    ni::Ibdev *ibdev;
+    ni::Ibeot *ibeot;
+    ni::IbfindA *ibfindA;
+    ni::Ibloc *ibloc;
+    ni::Ibonl *ibonl;
+    ni::Ibrd *ibrd;
+    ni::Ibtmo *ibtmo;
+    ni::Ibwrt *ibwrt;
     int *ibsta;
     int *iberr;
     long *ibcntl;
@@ -136,13 +139,22 @@ struct Ni {
 
 struct Sicl {
     explicit Sicl(const Library &library)
-#define SICL_BIND(name) name(library.entry<Sicl_##name>(#name)),
-        : SICL_ENTRIES(SICL_BIND) unused(0) {}
-#undef SICL_BIND
-#define SICL_SLOT(name) Sicl_##name *name;
-    SICL_ENTRIES(SICL_SLOT)
-#undef SICL_SLOT
-    int unused;
+        : iopen(library.entry<sicl::Iopen>("iopen")),
+          iclose(library.entry<sicl::Iclose>("iclose")),
+          iwrite(library.entry<sicl::Iwrite>("iwrite")),
+          iclear(library.entry<sicl::Iclear>("iclear")),
+          itimeout(library.entry<sicl::Itimeout>("itimeout")),
+          iread(library.entry<sicl::Iread>("iread")),
+          ilocal(library.entry<sicl::Ilocal>("ilocal")),
+          iprintf(library.entry<sicl::Iprintf>("iprintf")) {}
+    sicl::Iopen *iopen;
+    sicl::Iclose *iclose;
+    sicl::Iwrite *iwrite;
+    sicl::Iclear *iclear;
+    sicl::Itimeout *itimeout;
+    sicl::Iread *iread;
+    sicl::Ilocal *ilocal;
+    sicl::Iprintf *iprintf;
 };
 
 // ---- the bus description ----------------------------------------------------
@@ -232,7 +244,8 @@ struct ParserCase {
     const char *title;
     std::vector<Write> writes;
     std::vector<StoredFile> files;
-    std::vector<std::string> errors;
+    std::vector<std::string> errors;  // the error queue afterwards, oldest first
+    const char *input;                // where the input stands afterwards (the status file's input=)
 };
 
 class InstrumentInput : public BusFolder, public ::testing::WithParamInterface<ParserCase> {};
@@ -265,7 +278,23 @@ TEST_P(InstrumentInput, StoresBlocksAndQueuesErrors) {
             fileCount += entry.is_regular_file() ? 1 : 0;
     EXPECT_EQ(fileCount, c.files.size());
 
-    // The error queue, drained with SYST:ERR?, then the identity still answers.
+    // What the status file shows: the queue's size and entries, and the input.
+    auto s = status(SIM_SICL_LIBRARY_FILE);
+    EXPECT_EQ(statusValue(s, "device"), "gpib0 19 kvr remote files=" + std::to_string(c.files.size()) +
+                                            " errors=" + std::to_string(c.errors.size()) + " input=" + c.input);
+    std::vector<std::string> shown;
+    for (auto range = s.equal_range("device-error"); range.first != range.second; ++range.first)
+        shown.push_back(range.first->second);
+    std::vector<std::string> expectedShown;
+    for (const std::string &error : c.errors) expectedShown.push_back("gpib0 19 " + error);
+    EXPECT_EQ(shown, expectedShown);
+
+    // A device clear ends whatever is under way and keeps the error queue,
+    // drained with SYST:ERR?; then the identity still answers.
+    ASSERT_EQ(sicl.iclear(id), 0);
+    EXPECT_EQ(statusValue(status(SIM_SICL_LIBRARY_FILE), "device"),
+              "gpib0 19 kvr remote files=" + std::to_string(c.files.size()) +
+                  " errors=" + std::to_string(c.errors.size()) + " input=idle");
     std::vector<std::string> errors;
     for (int i = 0; i < sim::kErrorQueueLimit + 1; ++i) {
         char reply[120] = {};
@@ -284,54 +313,115 @@ TEST_P(InstrumentInput, StoresBlocksAndQueuesErrors) {
     ASSERT_EQ(sicl.iwrite(id, "*IDN?", 5, 1, &actual), 0);
     ASSERT_EQ(sicl.iread(id, reply, sizeof reply, &reason, &actual), 0);
     EXPECT_EQ(std::string(reply, actual), std::string(kIdentity) + "\n");
+    EXPECT_EQ(statusValue(status(SIM_SICL_LIBRARY_FILE), "device"),
+              "gpib0 19 kvr remote files=" + std::to_string(c.files.size()) + " errors=0 input=idle");
 }
 
+const char kSyntax[] = "-102,\"Syntax error\"";
+const char kInvalidSeparator[] = "-103,\"Invalid separator\"";
 const char kBadHeader[] = "-104,\"Data type error; bad block header\"";
+const char kParameterNotAllowed[] = "-108,\"Parameter not allowed\"";
+const char kUndefinedHeader[] = "-113,\"Undefined header\"";
 const char kShortBlock[] = "-161,\"Invalid block data; short block\"";
 const char kUnknownMemory[] = "-256,\"File name not found; unknown memory\"";
-const char kUndefinedHeader[] = "-113,\"Undefined header\"";
+
+// Little-endian samples 1, 10 and 0x7fff: the bytes 01 00 0a 00 ff 7f, the
+// way samples look on the bus when the driver does not swap them.
+const std::string kRawSamples("\x01\x00\x0a\x00\xff\x7f", 6);
 
 const ParserCase kParserCases[] = {
-    {"no space after the comma", {{"mmem:data \"arbi:a\",#14abcd", true, false}}, {{"arbi", "a", "abcd"}}, {}},
-    {"one space after the comma", {{"mmem:data \"arbq:a\", #14abcd", true, false}}, {{"arbq", "a", "abcd"}}, {}},
-    {"trailing newline", {{"mmem:data \"arbi:b\",#12xy\n", true, false}}, {{"arbi", "b", "xy"}}, {}},
+    // -- blocks stored
+    {"no space after the comma", {{"mmem:data \"arbi:a\",#14abcd", true, false}}, {{"arbi", "a", "abcd"}}, {}, "idle"},
+    {"one space after the comma", {{"mmem:data \"arbq:a\", #14abcd", true, false}}, {{"arbq", "a", "abcd"}}, {}, "idle"},
+    {"trailing newline", {{"mmem:data \"arbi:b\",#12xy\n", true, false}}, {{"arbi", "b", "xy"}}, {}, "idle"},
+    {"white space before the newline", {{"mmem:data \"arbi:b\",#12xy \r\n", false, false}},
+     {{"arbi", "b", "xy"}}, {}, "idle"},
     {"header and block over several writes",
      {{"mmem:data \"arbi:c\", #", false, false}, {"1", false, false}, {"4", false, false}, {"wxyz", true, false}},
      {{"arbi", "c", "wxyz"}},
-     {}},
+     {},
+     "idle"},
     {"block bytes may hold newlines and END-less splits",
      {{"mmem:data \"arbq:n\",#16\n\n", false, false}, {std::string("\0\0\n\n", 4), true, false}},
      {{"arbq", "n", std::string("\n\n\0\0\n\n", 6)}},
-     {}},
-    {"upper case", {{"MMEM:DATA \"ARBI:Up\",#11z", true, false}}, {{"arbi", "Up", "z"}}, {}},
-    {"name holding # and ,", {{"mmem:data \"arbi:a#b,c\",#11q", true, false}}, {{"arbi", "a#b,c", "q"}}, {}},
-    {"empty block", {{"mmem:data \"arbi:e\",#10", true, false}}, {{"arbi", "e", ""}}, {}},
+     {},
+     "idle"},
+    {"upper case", {{"MMEM:DATA \"ARBI:Up\",#11z", true, false}}, {{"arbi", "Up", "z"}}, {}, "idle"},
+    {"name holding # , and ;", {{"mmem:data \"arbi:a#b,c;d\",#11q", true, false}},
+     {{"arbi", "a#b,c;d", "q"}}, {}, "idle"},
+    {"empty block", {{"mmem:data \"arbi:e\",#10", true, false}}, {{"arbi", "e", ""}}, {}, "idle"},
     {"two blocks in a row",
      {{"mmem:data \"arbi:t\",#11a\n", true, false}, {"mmem:data \"arbq:t\",#11b\n", true, false}},
      {{"arbi", "t", "a"}, {"arbq", "t", "b"}},
-     {}},
-    {"bad digit count", {{"mmem:data \"arbi:x\",#x12ab", true, false}}, {}, {kBadHeader}},
-    {"digit in the count missing", {{"mmem:data \"arbi:x\",#2a", true, false}}, {}, {kBadHeader}},
-    {"two spaces after the comma", {{"mmem:data \"arbi:x\",  #11a", true, false}}, {}, {kBadHeader}},
-    {"no quotes", {{"mmem:data arbi:x,#11a", true, false}}, {}, {kBadHeader}},
-    {"memory command without a block", {{"mmem:data \"arbi:x\",", true, false}}, {}, {kBadHeader}},
-    {"short block", {{"mmem:data \"arbi:f\",#15ab", true, false}}, {}, {kShortBlock}},
-    {"END inside the header", {{"mmem:data \"arbi:f\",#1", true, false}}, {}, {kShortBlock}},
-    {"unknown memory", {{"mmem:data \"nvwfm:g\",#12ab", true, false}}, {}, {kUnknownMemory}},
-    {"unknown command", {{"FOO:BAR 1", true, false}}, {}, {kUndefinedHeader}},
+     {},
+     "idle"},
+    {"a block, then another unit after a semicolon", {{"mmem:data \"arbi:u\",#11a;*CLS\n", false, false}},
+     {{"arbi", "u", "a"}}, {}, "idle"},
+    {"newlines between messages", {{"\n\n*CLS\n\n", false, false}}, {}, {}, "idle"},
+    // -- END ends a program message wherever it comes
+    {"END on a command's last byte", {{"*CLS", false, false}, {"FOO", true, false}}, {}, {kUndefinedHeader}, "idle"},
+    {"END inside the header", {{"mmem:data \"arbi:f\",#1", true, false}}, {}, {kShortBlock}, "idle"},
+    {"END inside the byte count", {{"mmem:data \"arbi:f\",#29", true, false}}, {}, {kShortBlock}, "idle"},
+    {"short block", {{"mmem:data \"arbi:f\",#15ab", true, false}}, {}, {kShortBlock}, "idle"},
+    {"memory command without a block", {{"mmem:data \"arbi:x\",", true, false}}, {}, {kBadHeader}, "idle"},
+    // -- a message broken off: the instrument waits for the rest
+    {"a command without its end", {{"*IDN", false, false}}, {}, {}, "message"},
+    {"the memory command without its block", {{"mmem:data \"arbi:w\",", false, false}}, {}, {}, "message"},
+    {"the header broken off after #", {{"mmem:data \"arbi:w\", #", false, false}}, {}, {}, "block-header"},
+    {"the header broken off in the count", {{"mmem:data \"arbi:w\", #2", false, false}, {"9", false, false}},
+     {}, {}, "block-header"},
+    {"the block cut short", {{"mmem:data \"arbi:w\",#15ab", false, false}}, {}, {}, "block:3"},
+    {"the block complete, its message not ended", {{"mmem:data \"arbi:w\",#12ab", false, false}},
+     {{"arbi", "w", "ab"}}, {}, "message"},
+    // -- bytes that are not a command
+    {"bad digit count", {{"mmem:data \"arbi:x\",#x12ab", true, false}}, {}, {kBadHeader}, "idle"},
+    {"digit in the count missing", {{"mmem:data \"arbi:x\",#2a", true, false}}, {}, {kBadHeader}, "idle"},
+    {"two spaces after the comma", {{"mmem:data \"arbi:x\",  #11a", true, false}}, {}, {kBadHeader}, "idle"},
+    {"no quotes", {{"mmem:data arbi:x,#11a", true, false}}, {}, {kBadHeader}, "idle"},
+    {"unknown memory", {{"mmem:data \"nvwfm:g\",#12ab", true, false}}, {}, {kUnknownMemory}, "idle"},
+    {"unknown command", {{"FOO:BAR 1", true, false}}, {}, {kUndefinedHeader}, "idle"},
+    {"a parameter where none belongs", {{"*IDN? 1", true, false}}, {}, {kParameterNotAllowed}, "idle"},
+    {"a byte that cannot begin a header", {{"\x01*CLS", true, false}}, {}, {kSyntax}, "idle"},
+    {"anything but a separator after a block", {{"mmem:data \"arbi:j\",#11aXYZ;*CLS", true, false}},
+     {{"arbi", "j", "a"}}, {kInvalidSeparator}, "idle"},
+    {"an error skips the rest of its message", {{"FOO;*CLS\nBAZ;*CLS", true, false}}, {},
+     {kUndefinedHeader, kUndefinedHeader}, "idle"},
+    // Samples sent after a header that broke off before its digit count:
+    // the first byte spoils the header, each 0x0a ends a message, and the
+    // bytes after it are read as one more.
+    {"samples after a header broken off", {{"mmem:data \"arbi:s\", #", false, false}, {kRawSamples, true, false}},
+     {}, {kBadHeader, kSyntax}, "idle"},
+    {"samples after a header broken off, no END yet",
+     {{"mmem:data \"arbi:s\", #", false, false}, {kRawSamples, false, false}}, {}, {kBadHeader}, "message"},
+    {"samples without a header", {{kRawSamples, true, false}}, {}, {kSyntax, kSyntax}, "idle"},
+    // -- a device clear leaves nothing of an unfinished message behind
     {"device clear drops a half-sent block",
      {{"mmem:data \"arbi:h\",#15ab", false, false}, {"*IDN?", true, true}},
      {},
-     {}},
+     {},
+     "idle"},
+    {"device clear inside the block header, then a whole block",
+     {{"mmem:data \"arbi:h\", #2", false, false}, {"mmem:data \"arbq:k\", #12ok", true, true}},
+     {{"arbq", "k", "ok"}},
+     {},
+     "idle"},
+    {"device clear inside a unit, then its end",
+     {{"mmem:data \"arbi:h\",", false, false}, {"#12ok", true, true}},
+     {},
+     {kSyntax},
+     "idle"},
+    {"device clear keeps the error queue", {{"FOO", true, false}, {"", false, true}}, {}, {kUndefinedHeader}, "idle"},
     {"errors queue in order",
      {{"FOO", true, false}, {"mmem:data \"arbi:f\",#15ab", true, false}},
      {},
-     {kUndefinedHeader, kShortBlock}},
+     {kUndefinedHeader, kShortBlock},
+     "idle"},
     {"a full queue ends with an overflow",
      std::vector<Write>(12, Write{"FOO", true, false}),
      {},
      {kUndefinedHeader, kUndefinedHeader, kUndefinedHeader, kUndefinedHeader, kUndefinedHeader,
-      kUndefinedHeader, kUndefinedHeader, kUndefinedHeader, kUndefinedHeader, "-350,\"Queue overflow\""}},
+      kUndefinedHeader, kUndefinedHeader, kUndefinedHeader, kUndefinedHeader, "-350,\"Queue overflow\""},
+     "idle"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Parser, InstrumentInput, ::testing::ValuesIn(kParserCases),
@@ -351,14 +441,17 @@ TEST_F(NiStandIn, ExportsTheEntriesAndALaterNotice) {
     Library library(SIM_NI_LIBRARY);
     ASSERT_NE(library.handle, nullptr) << dlerror();
     Ni ni(library);
-#define NI488_EXPECT_ENTRY(result, name, params, args) EXPECT_NE(ni.name, nullptr) << #name;
-    NI488_FUNCTION_ENTRIES(NI488_EXPECT_ENTRY)
-#undef NI488_EXPECT_ENTRY
+    const void *entries[] = {reinterpret_cast<const void *>(ni.ibclr),   reinterpret_cast<const void *>(ni.ibconfig),
+                             reinterpret_cast<const void *>(ni.ibdev),   reinterpret_cast<const void *>(ni.ibeot),
+                             reinterpret_cast<const void *>(ni.ibfindA), reinterpret_cast<const void *>(ni.ibloc),
+                             reinterpret_cast<const void *>(ni.ibonl),   reinterpret_cast<const void *>(ni.ibrd),
+                             reinterpret_cast<const void *>(ni.ibtmo),   reinterpret_cast<const void *>(ni.ibwrt)};
+    for (const void *entry : entries) EXPECT_NE(entry, nullptr);
     ASSERT_NE(ni.notice, nullptr);
     std::string notice(ni.notice);
-    ASSERT_EQ(notice.size(), static_cast<std::size_t>(kNi488NoticeLength));
-    EXPECT_NE(notice.substr(kNi488NoticeYearOffset, kNi488NoticeYearLength), "1994");
-    notice.replace(kNi488NoticeYearOffset, kNi488NoticeYearLength, "1994");
+    ASSERT_EQ(notice.size(), sizeof kNi488Notice - 1);
+    EXPECT_NE(notice.substr(ni::kNoticeYearOffset, ni::kNoticeYearLength), "1994");
+    notice.replace(ni::kNoticeYearOffset, ni::kNoticeYearLength, "1994");
     EXPECT_EQ(notice, kNi488Notice);
 }
 
@@ -374,9 +467,9 @@ TEST_F(NiStandIn, FindsOnlyDescribedBoards) {
                           {"hpib1", -1}, {"gpib00", -1}, {"GPIB0", -1}, {"gpib0 ", -1}};
     for (const Case &c : cases) {
         EXPECT_EQ(ni.ibfindA(c.name), c.descriptor) << c.name;
-        EXPECT_EQ(*ni.ibsta & kNi488Err, c.descriptor < 0 ? kNi488Err : 0) << c.name;
+        EXPECT_EQ(*ni.ibsta & ni::kErr, c.descriptor < 0 ? ni::kErr : 0) << c.name;
         if (c.descriptor < 0) {
-            EXPECT_EQ(*ni.iberr, kNi488ENEB) << c.name;
+            EXPECT_EQ(*ni.iberr, ni::kEneb) << c.name;
         }
     }
 }
@@ -386,19 +479,19 @@ TEST_F(NiStandIn, AnswersTheIdentityQueryAndTracesEachCall) {
     Library library(SIM_NI_LIBRARY);
     Ni ni(library);
     EXPECT_EQ(ni.ibfindA("gpib0"), 0);
-    EXPECT_EQ(ni.ibonl(0, 0), kNi488Cmpl);
+    EXPECT_EQ(ni.ibonl(0, 0), ni::kCmpl);
     int ud = ni.ibdev(0, 19, 0, 8, 1, 0);
     EXPECT_EQ(ud, 32);
-    EXPECT_EQ(ni.ibclr(ud), kNi488Cmpl);
-    EXPECT_EQ(ni.ibwrt(ud, "*IDN?", 5), kNi488Cmpl);
+    EXPECT_EQ(ni.ibclr(ud), ni::kCmpl);
+    EXPECT_EQ(ni.ibwrt(ud, "*IDN?", 5), ni::kCmpl);
     EXPECT_EQ(*ni.ibcntl, 5);
     char reply[120] = {};
-    EXPECT_EQ(ni.ibrd(ud, reply, 120), kNi488Cmpl | kNi488End);
+    EXPECT_EQ(ni.ibrd(ud, reply, 120), ni::kCmpl | ni::kEnd);
     std::string expected = std::string(kIdentity) + "\n";
     EXPECT_EQ(std::string(reply), expected);
     EXPECT_EQ(*ni.ibcntl, static_cast<long>(expected.size()));
-    EXPECT_EQ(ni.ibloc(ud), kNi488Cmpl);
-    EXPECT_EQ(ni.ibonl(ud, 0), kNi488Cmpl);
+    EXPECT_EQ(ni.ibloc(ud), ni::kCmpl);
+    EXPECT_EQ(ni.ibonl(ud, 0), ni::kCmpl);
     std::vector<std::string> lines = {
         "ibfindA(\"gpib0\") = 0",
         "ibonl(0,0) = 0x0100",
@@ -410,10 +503,10 @@ TEST_F(NiStandIn, AnswersTheIdentityQueryAndTracesEachCall) {
         "ibonl(32,0) = 0x0100",
     };
     EXPECT_EQ(trace(), lines);
-    auto s = status(NI488_LIBRARY_FILE);
+    auto s = status(SIM_NI_LIBRARY_FILE);
     EXPECT_EQ(statusValue(s, "open"), "0");
     EXPECT_EQ(statusValue(s, "calls"), "8");
-    EXPECT_EQ(statusValue(s, "device"), "gpib0 19 kvr local files=0 errors=0");
+    EXPECT_EQ(statusValue(s, "device"), "gpib0 19 kvr local files=0 errors=0 input=idle");
 }
 
 TEST_F(NiStandIn, ReportsErrorsAsTheDriverDoes) {
@@ -429,26 +522,26 @@ TEST_F(NiStandIn, ReportsErrorsAsTheDriverDoes) {
         int error;
     };
     const Case cases[] = {
-        {"ibwrt to an empty address", ni.ibwrt(absent, "*IDN?", 5), kNi488ENOL},
-        {"ibclr of an empty address", ni.ibclr(absent), kNi488ENOL},
-        {"ibtmo with code 18", ni.ibtmo(ud, 18), kNi488EARG},
-        {"ibconfig with an unknown option", ni.ibconfig(ud, 3, 1), kNi488EARG},
-        {"ibwrt on a closed descriptor", ni.ibwrt(77, "x", 1), kNi488EDVR},
-        {"ibrd on a board", ni.ibrd(ni.ibfindA("gpib0"), nullptr, 0), kNi488EARG},
+        {"ibwrt to an empty address", ni.ibwrt(absent, "*IDN?", 5), ni::kEnol},
+        {"ibclr of an empty address", ni.ibclr(absent), ni::kEnol},
+        {"ibtmo with code 18", ni.ibtmo(ud, 18), ni::kEarg},
+        {"ibconfig with an unknown option", ni.ibconfig(ud, 3, 1), ni::kEarg},
+        {"ibwrt on a closed descriptor", ni.ibwrt(77, "x", 1), ni::kEdvr},
+        {"ibrd on a board", ni.ibrd(ni.ibfindA("gpib0"), nullptr, 0), ni::kEarg},
     };
     for (const Case &c : cases) {
-        EXPECT_EQ(c.status & kNi488Err, kNi488Err) << c.what;
+        EXPECT_EQ(c.status & ni::kErr, ni::kErr) << c.what;
     }
     // iberr holds the last error; check each by repeating it.
-    EXPECT_EQ((ni.ibwrt(absent, "*IDN?", 5), *ni.iberr), kNi488ENOL);
-    EXPECT_EQ((ni.ibtmo(ud, 18), *ni.iberr), kNi488EARG);
-    EXPECT_EQ((ni.ibwrt(77, "x", 1), *ni.iberr), kNi488EDVR);
+    EXPECT_EQ((ni.ibwrt(absent, "*IDN?", 5), *ni.iberr), ni::kEnol);
+    EXPECT_EQ((ni.ibtmo(ud, 18), *ni.iberr), ni::kEarg);
+    EXPECT_EQ((ni.ibwrt(77, "x", 1), *ni.iberr), ni::kEdvr);
     EXPECT_EQ(ni.ibdev(1, 19, 0, 8, 1, 0), -1);
-    EXPECT_EQ(*ni.iberr, kNi488ENEB);
+    EXPECT_EQ(*ni.iberr, ni::kEneb);
     EXPECT_EQ(ni.ibdev(0, 31, 0, 8, 1, 0), -1);
-    EXPECT_EQ(*ni.iberr, kNi488EARG);
+    EXPECT_EQ(*ni.iberr, ni::kEarg);
     EXPECT_EQ(ni.ibdev(0, 5, 0, 18, 1, 0), -1);
-    EXPECT_EQ(*ni.iberr, kNi488EARG);
+    EXPECT_EQ(*ni.iberr, ni::kEarg);
 }
 
 TEST_F(NiStandIn, ReadsTimeOutInRealTime) {
@@ -474,10 +567,10 @@ TEST_F(NiStandIn, ReadsTimeOutInRealTime) {
         auto start = std::chrono::steady_clock::now();
         int sta = ni.ibrd(ud, reply, sizeof reply);
         double elapsed = millisecondsSince(start);
-        EXPECT_EQ(sta, kNi488Err | kNi488Timo | kNi488Cmpl) << c.what;
-        EXPECT_EQ(*ni.iberr, kNi488EABO) << c.what;
+        EXPECT_EQ(sta, ni::kErr | ni::kTimo | ni::kCmpl) << c.what;
+        EXPECT_EQ(*ni.iberr, ni::kEabo) << c.what;
         EXPECT_EQ(*ni.ibcntl, 0) << c.what;
-        EXPECT_GE(elapsed, kNi488TimeoutMicroseconds[c.code] / 1000.0) << c.what;
+        EXPECT_GE(elapsed, ni::kTimeoutMicroseconds[c.code] / 1000.0) << c.what;
         ni.ibonl(ud, 0);
     }
 }
@@ -497,21 +590,50 @@ TEST_F(NiStandIn, StoresSwappedSamplesAsTheInstrumentReceivesThem) {
         ni.ibwrt(ud, "2", 1);
         ni.ibwrt(ud, "10", 2);
         ni.ibeot(ud, 1);
-        ni.ibconfig(ud, kNi488OptionSwapBytes, 1);
-        EXPECT_EQ(ni.ibwrt(ud, samples, sizeof samples), kNi488Cmpl);
-        ni.ibconfig(ud, kNi488OptionSwapBytes, 0);
+        ni.ibconfig(ud, ni::kOptionSwapBytes, 1);
+        EXPECT_EQ(ni.ibwrt(ud, samples, sizeof samples), ni::kCmpl);
+        ni.ibconfig(ud, ni::kOptionSwapBytes, 0);
     }
     const std::string bigEndian("\x00\x01\xff\xff\x7f\xff\x80\x00\x12\x34", 10);
     EXPECT_EQ(readFile(stored("gpib0-19", "arbi", "tone")), bigEndian);
     EXPECT_EQ(readFile(stored("gpib0-19", "arbq", "tone")), bigEndian);
-    EXPECT_EQ(statusValue(status(NI488_LIBRARY_FILE), "device"), "gpib0 19 kvr remote files=2 errors=0");
+    EXPECT_EQ(statusValue(status(SIM_NI_LIBRARY_FILE), "device"), "gpib0 19 kvr remote files=2 errors=0 input=idle");
     ni.ibloc(ud);
-    EXPECT_EQ(statusValue(status(NI488_LIBRARY_FILE), "device"), "gpib0 19 kvr local files=2 errors=0");
+    EXPECT_EQ(statusValue(status(SIM_NI_LIBRARY_FILE), "device"), "gpib0 19 kvr local files=2 errors=0 input=idle");
     std::vector<std::string> lines = trace();
     ASSERT_GE(lines.size(), 9u);
     EXPECT_EQ(lines[2], "ibwrt(32,\"mmem:data \\\"arbi:tone\\\", #\",24) = 0x0100 count=24");
     EXPECT_EQ(lines[6], "ibconfig(32,20,1) = 0x0100");
     EXPECT_EQ(lines[7], "ibwrt(32,\"\\x01\\x00\\xff\\xff\\xff\\x7f\\x00\\x804\\x12\",10) = 0x0100 count=10");
+}
+
+// A part whose sample write failed leaves the instrument inside its block,
+// waiting for the bytes; a device clear ends the block and stores nothing.
+TEST_F(NiStandIn, AFailedSampleWriteLeavesTheBlockOpenUntilAClear) {
+    describe("interface gpib0\ndevice gpib0 19 kvr\nfault block-refused gpib0 19 arbi\n");
+    Library library(SIM_NI_LIBRARY);
+    Ni ni(library);
+    int ud = ni.ibdev(0, 19, 0, 8, 1, 0);
+    const std::int16_t samples[] = {1, 2, 3, 4, 5};
+    const char header[] = "mmem:data \"arbi:tone\", #";
+    ni.ibeot(ud, 0);
+    ni.ibwrt(ud, header, sizeof header - 1);
+    ni.ibwrt(ud, "2", 1);
+    ni.ibwrt(ud, "10", 2);
+    ni.ibeot(ud, 1);
+    ni.ibconfig(ud, ni::kOptionSwapBytes, 1);
+    EXPECT_EQ(ni.ibwrt(ud, samples, sizeof samples), ni::kErr | ni::kCmpl);
+    EXPECT_EQ(*ni.iberr, ni::kEnol);
+    ni.ibconfig(ud, ni::kOptionSwapBytes, 0);
+    EXPECT_EQ(statusValue(status(SIM_NI_LIBRARY_FILE), "device"), "gpib0 19 kvr remote files=0 errors=0 input=block:10");
+    EXPECT_EQ(ni.ibclr(ud), ni::kCmpl);
+    EXPECT_EQ(statusValue(status(SIM_NI_LIBRARY_FILE), "device"), "gpib0 19 kvr remote files=0 errors=0 input=idle");
+    // Without the clear, the next message would have gone into the block.
+    ni.ibwrt(ud, "*IDN?", 5);
+    char reply[120] = {};
+    EXPECT_EQ(ni.ibrd(ud, reply, sizeof reply), ni::kCmpl | ni::kEnd);
+    EXPECT_EQ(std::string(reply), std::string(kIdentity) + "\n");
+    EXPECT_FALSE(fs::exists(folder / "store"));
 }
 
 TEST_F(NiStandIn, WithoutSwappingTheBytesGoAsTheyLie) {
@@ -526,10 +648,10 @@ TEST_F(NiStandIn, WithoutSwappingTheBytesGoAsTheyLie) {
     ni.ibeot(ud, 0);
     ni.ibonl(ud, 1);
     const char odd[] = "mmem:data \"arbi:odd\",#13xyz";
-    ni.ibconfig(ud, kNi488OptionSwapBytes, 1);
+    ni.ibconfig(ud, ni::kOptionSwapBytes, 1);
     ni.ibwrt(ud, odd, sizeof odd - 1);
-    ni.ibconfig(ud, kNi488OptionSwapBytes, 0);
-    EXPECT_EQ(statusValue(status(NI488_LIBRARY_FILE), "device"), "gpib0 19 kvr remote files=1 errors=1")
+    ni.ibconfig(ud, ni::kOptionSwapBytes, 0);
+    EXPECT_EQ(statusValue(status(SIM_NI_LIBRARY_FILE), "device"), "gpib0 19 kvr remote files=1 errors=1 input=idle")
         << "swapped header bytes are not a command";
 }
 
@@ -541,7 +663,7 @@ TEST_F(NiStandIn, CountsLoadsAndDescriptorsLeftOpen) {
         int board = ni.ibfindA("gpib0");
         int ud = ni.ibdev(0, 19, 0, 8, 1, 0);
         int other = ni.ibdev(0, 3, 0, 8, 1, 0);
-        auto s = status(NI488_LIBRARY_FILE);
+        auto s = status(SIM_NI_LIBRARY_FILE);
         EXPECT_EQ(statusValue(s, "loads"), std::to_string(load));
         EXPECT_EQ(statusValue(s, "open"), "3");
         std::vector<std::string> handles;
@@ -551,9 +673,9 @@ TEST_F(NiStandIn, CountsLoadsAndDescriptorsLeftOpen) {
         ni.ibonl(board, 0);
         ni.ibonl(ud, 0);
         if (load != 2) ni.ibonl(other, 0);  // the second load leaves one open
-        EXPECT_EQ(statusValue(status(NI488_LIBRARY_FILE), "open"), load == 2 ? "1" : "0");
+        EXPECT_EQ(statusValue(status(SIM_NI_LIBRARY_FILE), "open"), load == 2 ? "1" : "0");
     }
-    auto s = status(NI488_LIBRARY_FILE);
+    auto s = status(SIM_NI_LIBRARY_FILE);
     EXPECT_EQ(statusValue(s, "loads"), "3");
     EXPECT_EQ(statusValue(s, "unloads"), "3");
     EXPECT_EQ(statusValue(s, "left-open-at-unload"), "1");
@@ -577,9 +699,11 @@ TEST(BusDescription, ReadsFaultsAndReportsTheOnesItCannotPlace) {
                              "fault block-timeout gpib0 19 arbi x\n"
                              "fault also-answers gpib0 19 19\n"
                              "fault also-answers gpib0 19 25\n"
-                             "fault melt\n",
+                             "fault melt\n"
+                             "fault header-refused gpib0 19 arbq\n",
                              "/base");
     const sim::SimDeviceFaults &faults = bus.interfaces[0].devices[19].faults;
+    EXPECT_EQ(faults.headerRefusedMemory, "arbq");
     EXPECT_EQ(faults.stallMemory, "arbq");
     EXPECT_EQ(faults.stallAfter, 100u);
     EXPECT_EQ(faults.stallWaitMicroseconds, 50000);
@@ -623,6 +747,8 @@ TEST_F(NiStandIn, InjectsTheDescribedFaults) {
          0x0100, 0xc100, {"arbi"}, 300},
         {"the I block is refused", "fault block-refused gpib0 19 arbi\n", 0x2100, reply, 0x8100, 0x0100, {"arbq"},
          0},
+        {"the I header's digit count is refused", "fault header-refused gpib0 19 arbi\n", 0x2100, reply, 0x8100,
+         0x0100, {"arbq"}, 0},
         {"reads fail", "fault read-fails gpib0 19\n", 0x8100, "", 0x0100, 0x0100, {"arbi", "arbq"}, 0},
         {"no newline", "fault unterminated gpib0 19\n", 0x2100, kIdentity, 0x0100, 0x0100, {"arbi", "arbq"}, 0},
     };
@@ -701,7 +827,7 @@ TEST_F(NiStandIn, ReadsAChangedDescriptionAtTheNextFind) {
     EXPECT_EQ(ni.ibfindA("gpib1"), 1);
     EXPECT_EQ(ni.ibfindA("gpib0"), -1);
     ni.ibonl(1, 0);
-    auto s = status(NI488_LIBRARY_FILE);
+    auto s = status(SIM_NI_LIBRARY_FILE);
     EXPECT_EQ(statusValue(s, "loads"), "1");
     EXPECT_EQ(statusValue(s, "interface"), "gpib1");
 }
@@ -715,9 +841,11 @@ TEST_F(SiclStandIn, OpensDescribedInterfacesAndAddresses) {
     Library library(SIM_SICL_LIBRARY);
     ASSERT_NE(library.handle, nullptr) << dlerror();
     Sicl sicl(library);
-#define SICL_EXPECT_ENTRY(name) EXPECT_NE(sicl.name, nullptr) << #name;
-    SICL_ENTRIES(SICL_EXPECT_ENTRY)
-#undef SICL_EXPECT_ENTRY
+    const void *entries[] = {reinterpret_cast<const void *>(sicl.iopen),   reinterpret_cast<const void *>(sicl.iclose),
+                             reinterpret_cast<const void *>(sicl.iwrite),  reinterpret_cast<const void *>(sicl.iclear),
+                             reinterpret_cast<const void *>(sicl.itimeout), reinterpret_cast<const void *>(sicl.iread),
+                             reinterpret_cast<const void *>(sicl.ilocal),  reinterpret_cast<const void *>(sicl.iprintf)};
+    for (const void *entry : entries) EXPECT_NE(entry, nullptr);
     struct Case {
         const char *address;
         bool opens;
@@ -735,7 +863,7 @@ TEST_F(SiclStandIn, OpensDescribedInterfacesAndAddresses) {
         }
     }
     EXPECT_NE(sicl.iclose(1), 0) << "closing a closed session";
-    EXPECT_EQ(statusValue(status(SICL_LIBRARY_NAME), "open"), "0");
+    EXPECT_EQ(statusValue(status(SIM_SICL_LIBRARY_FILE), "open"), "0");
 }
 
 TEST_F(SiclStandIn, ProbesTheWayTheModuleDoes) {
@@ -775,9 +903,9 @@ TEST_F(SiclStandIn, ProbesTheWayTheModuleDoes) {
     EXPECT_EQ(lines[2], "iclear(1) = 0");
     EXPECT_EQ(lines[3], "iwrite(1,\"*IDN?\",5,1) = 0 actual=5");
     EXPECT_EQ(lines[4], "iread(1,120) = 0 reason=4 actual=41 \"KVR Instruments,KVR-D K2073D,0000731,2.0\\n\"");
-    EXPECT_EQ(lines[13], "iwrite(3,\"*IDN?\",5,1) = 7 actual=0");
+    EXPECT_EQ(lines[13], "iwrite(3,\"*IDN?\",5,1) = 6 actual=0");
     EXPECT_EQ(lines[14], "iread(3,120) = 15");
-    EXPECT_EQ(statusValue(status(SICL_LIBRARY_NAME), "open"), "3");
+    EXPECT_EQ(statusValue(status(SIM_SICL_LIBRARY_FILE), "open"), "3");
 }
 
 TEST_F(SiclStandIn, ShortReadsLeaveTheRestOfTheReply) {
@@ -804,31 +932,59 @@ TEST_F(SiclStandIn, FormatsTheWaveformCommandAndBlock) {
     Sicl sicl(library);
     int id = sicl.iopen("gpib0,19");
     const std::int16_t samples[] = {1, -1, 32767, -32768, 0x1234};
-    EXPECT_EQ(sicl.iprintf(id, "mmem:data \"arbi:%s\",", "wave"), 1);
-    EXPECT_EQ(sicl.iprintf(id, "%*wb\n", 5, samples), 1);
-    EXPECT_EQ(sicl.iprintf(id, "mmem:data \"arbq:%s%d\",%%", "wave", 2), 2);
+    // 0, not a count of conversions, when all went out.
+    EXPECT_EQ(sicl.iprintf(id, "mmem:data \"arbi:%s\",", "wave"), 0);
+    EXPECT_EQ(sicl.iprintf(id, "%*wb\n", 5, samples), 0);
+    EXPECT_EQ(sicl.iprintf(id, "mmem:data \"arbq:%s%d\",%%", "wave", 2), 0);
     EXPECT_EQ(readFile(stored("gpib0-19", "arbi", "wave")), std::string("\x00\x01\xff\xff\x7f\xff\x80\x00\x12\x34", 10));
-    EXPECT_EQ(statusValue(status(SICL_LIBRARY_NAME), "device"), "gpib0 19 kvr remote files=1 errors=0");
+    EXPECT_EQ(statusValue(status(SIM_SICL_LIBRARY_FILE), "device"),
+              "gpib0 19 kvr remote files=1 errors=0 input=message")
+        << "the last command has no newline: its message is not ended";
     std::vector<std::string> lines = trace();
     ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[1], "iprintf(1,\"mmem:data \\\"arbi:%s\\\",\",\"wave\") = 1");
-    EXPECT_EQ(lines[2], "iprintf(1,\"%*wb\\n\",5,\"\\x00\\x01\\xff\\xff\\x7f\\xff\\x80\\x00\\x124\") = 1");
-    EXPECT_EQ(lines[3], "iprintf(1,\"mmem:data \\\"arbq:%s%d\\\",%%\",\"wave\",2) = 2");
+    EXPECT_EQ(lines[1], "iprintf(1,\"mmem:data \\\"arbi:%s\\\",\",\"wave\") = 0");
+    EXPECT_EQ(lines[2], "iprintf(1,\"%*wb\\n\",5,\"\\x00\\x01\\xff\\xff\\x7f\\xff\\x80\\x00\\x124\") = 0");
+    EXPECT_EQ(lines[3], "iprintf(1,\"mmem:data \\\"arbq:%s%d\\\",%%\",\"wave\",2) = 0");
+}
 
-    // What the library cannot format, and a device that is not there.
+// Each failure gives its SICL error number; a format the library cannot do
+// sends nothing.
+TEST_F(SiclStandIn, ReportsWhatIprintfCouldNotDo) {
+    describe("interface gpib0\ndevice gpib0 19 kvr\ndevice gpib0 20 kvr\ndevice gpib0 21 kvr\n"
+             "fault block-timeout gpib0 20 arbi 2 10\nfault block-refused gpib0 21 arbi\n");
+    Library library(SIM_SICL_LIBRARY);
+    Sicl sicl(library);
+    int id = sicl.iopen("gpib0,19");
+    int stalls = sicl.iopen("gpib0,20");
+    int refuses = sicl.iopen("gpib0,21");
     int absent = sicl.iopen("gpib0,3");
+    int board = sicl.iopen("gpib0");
+    const std::int16_t samples[] = {1, -1, 32767, -32768, 0x1234};
+    ASSERT_EQ(sicl.iprintf(stalls, "mmem:data \"arbi:%s\",", "w"), 0);
+    ASSERT_EQ(sicl.iprintf(refuses, "mmem:data \"arbi:%s\",", "w"), 0);
     struct Case {
         const char *what;
         int result;
+        int expected;
     };
     const Case cases[] = {
-        {"an unknown conversion", sicl.iprintf(id, "%f", 1.0)},
-        {"a block with a negative count", sicl.iprintf(id, "%*wb", -1, samples)},
-        {"an interface session", sicl.iprintf(sicl.iopen("gpib0"), "*IDN?\n")},
-        {"an empty address", sicl.iprintf(absent, "*IDN?\n")},
-        {"a closed session", sicl.iprintf(99, "*IDN?\n")},
+        {"a closed session", sicl.iprintf(99, "*IDN?\n"), sicl::kErrBadId},
+        {"no format", sicl.iprintf(id, nullptr), sicl::kErrParameter},
+        {"an unknown conversion", sicl.iprintf(id, "*CLS %f\n", 1.0), sicl::kErrBadFormat},
+        {"a block with a negative count", sicl.iprintf(id, "%*wb\n", -1, samples), sicl::kErrParameter},
+        {"a block without its words", sicl.iprintf(id, "%*wb\n", 5, nullptr), sicl::kErrParameter},
+        {"an interface session", sicl.iprintf(board, "*IDN?\n"), sicl::kErrNotSupported},
+        {"an empty address", sicl.iprintf(absent, "*IDN?\n"), sicl::kErrNoConnection},
+        {"a block the device stops taking", sicl.iprintf(stalls, "%*wb\n", 5, samples), sicl::kErrTimeout},
+        {"a block the device drops off the bus for", sicl.iprintf(refuses, "%*wb\n", 5, samples),
+         sicl::kErrNoConnection},
     };
-    for (const Case &c : cases) EXPECT_EQ(c.result, -1) << c.what;
+    for (const Case &c : cases) EXPECT_EQ(c.result, c.expected) << c.what;
+    EXPECT_EQ(statusValue(status(SIM_SICL_LIBRARY_FILE), "device"), "gpib0 19 kvr local files=0 errors=0 input=idle")
+        << "nothing of the formats it could not do reached the device";
+    std::vector<std::string> lines = trace();
+    EXPECT_EQ(lines[7], "iprintf(99,\"*IDN?\\n\") = 4");
+    EXPECT_EQ(lines[14], "iprintf(2,\"%*wb\\n\",5,\"\\x00\\x01\\xff\\xff\\x7f\\xff\\x80\\x00\\x124\") = 15");
 }
 
 TEST_F(SiclStandIn, CountsLoadsAndSessionsLeftOpen) {
@@ -837,10 +993,10 @@ TEST_F(SiclStandIn, CountsLoadsAndSessionsLeftOpen) {
         Library library(SIM_SICL_LIBRARY);
         Sicl sicl(library);
         sicl.iopen("gpib0,5");
-        EXPECT_EQ(statusValue(status(SICL_LIBRARY_NAME), "open"), "1");
-        EXPECT_EQ(statusValue(status(SICL_LIBRARY_NAME), "open-handle"), "1 device gpib0 5");
+        EXPECT_EQ(statusValue(status(SIM_SICL_LIBRARY_FILE), "open"), "1");
+        EXPECT_EQ(statusValue(status(SIM_SICL_LIBRARY_FILE), "open-handle"), "1 device gpib0 5");
     }
-    auto s = status(SICL_LIBRARY_NAME);
+    auto s = status(SIM_SICL_LIBRARY_FILE);
     EXPECT_EQ(statusValue(s, "loads"), "2");
     EXPECT_EQ(statusValue(s, "unloads"), "2");
     EXPECT_EQ(statusValue(s, "left-open-at-unload"), "2");

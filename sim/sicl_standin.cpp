@@ -7,25 +7,12 @@
 #include <type_traits>
 #include <vector>
 
-#include "gpib/driver_abi.h"
+#include "sim/sicl_interface.h"
 #include "sim/sim.h"
 
 namespace {
 
-// Results of the entries: 0 is success. The values are this library's own.
-enum {
-    kSiclOk = 0,
-    kSiclErrBadAddress = 3,
-    kSiclErrBadId = 4,
-    kSiclErrParameter = 5,
-    kSiclErrNotSupported = 6,
-    kSiclErrNoListener = 7,
-    kSiclErrTimeout = 15,
-    kSiclErrNoResources = 16,
-    kSiclErrIo = 17,
-};
-// Why a read stopped (the reason bits of iread).
-enum { kReasonMaxCount = 1, kReasonChr = 2, kReasonEnd = 4 };
+using namespace sicl;
 
 enum { kSessionLimit = 1024 };  // ids 1..kSessionLimit
 enum { kNoAddress = -1 };        // an interface session
@@ -64,7 +51,7 @@ std::vector<std::string> openHandles() {
 
 // Counts loads and unloads of this library in the status file.
 struct Lifetime {
-    Lifetime() { sim::loadBus(library.bus, SICL_LIBRARY_NAME); }
+    Lifetime() { sim::loadBus(library.bus, SIM_SICL_LIBRARY_FILE); }
     ~Lifetime() { sim::unloadBus(library.bus, openHandles()); }
 };
 Lifetime lifetime;
@@ -90,12 +77,12 @@ sim::SimDevice *sessionDevice(const Session &s, sim::SimInterface **interface) {
 
 int deviceResult(sim::DeviceResult result) {
     switch (result) {
-    case sim::kDeviceOk: return kSiclOk;
-    case sim::kDeviceNoListener: return kSiclErrNoListener;
-    case sim::kDeviceTimeout: return kSiclErrTimeout;
-    case sim::kDeviceIoError: return kSiclErrIo;
+    case sim::kDeviceOk: return kErrNoError;
+    case sim::kDeviceNoListener: return kErrNoConnection;
+    case sim::kDeviceTimeout: return kErrTimeout;
+    case sim::kDeviceIoError: return kErrIo;
     }
-    return kSiclErrNotSupported;
+    return kErrNotSupported;
 }
 
 std::string trimmed(const std::string &text) {
@@ -125,23 +112,24 @@ bool parseAddress(const char *text, std::string *interfaceName, int *address) {
     return *address < sim::kAddressCount;
 }
 
-// Sends formatted output; true when the session's device took it.
-bool sendFormatted(int id, const std::string &bytes) {
+// Sends formatted output to the session's device: an error number, 0 when
+// the device took all of it.
+int sendFormatted(int id, const std::string &bytes) {
     Session *s = findSession(id);
-    if (s == nullptr) return false;
+    if (s == nullptr) return kErrBadId;
     sim::SimInterface *interface = nullptr;
     sim::SimDevice *device = sessionDevice(*s, &interface);
-    if (device == nullptr) return false;
+    if (device == nullptr) return kErrNotSupported;
     // A newline at the end of the output goes with END, as the library's
     // formatted writes flush on it.
     bool end = !bytes.empty() && bytes.back() == '\n';
-    return sim::writeDevice(library.bus, *interface, s->address, bytes.data(), bytes.size(), end,
-                            sessionTimeoutMicroseconds(*s)) == sim::kDeviceOk;
+    return deviceResult(sim::writeDevice(library.bus, *interface, s->address, bytes.data(), bytes.size(), end,
+                                         sessionTimeoutMicroseconds(*s)));
 }
 
 }  // namespace
 
-GPIB_EXPORT int SICL_CALL iopen(const char *addr) {
+SIM_SICL_EXPORT int SIM_SICL_CALL iopen(const char *addr) {
     std::string call = "iopen(" + sim::quoteText(addr) + ")";
     std::string interfaceName;
     int address = kNoAddress;
@@ -158,69 +146,69 @@ GPIB_EXPORT int SICL_CALL iopen(const char *addr) {
     return finish(call, 0);
 }
 
-GPIB_EXPORT int SICL_CALL iclose(int id) {
+SIM_SICL_EXPORT int SIM_SICL_CALL iclose(int id) {
     std::string call = "iclose(" + std::to_string(id) + ")";
     Session *s = findSession(id);
-    if (s == nullptr) return finish(call, kSiclErrBadId);
+    if (s == nullptr) return finish(call, kErrBadId);
     s->open = false;
-    return finish(call, kSiclOk);
+    return finish(call, kErrNoError);
 }
 
-GPIB_EXPORT int SICL_CALL iwrite(int id, const char *buf, unsigned long count, int end,
+SIM_SICL_EXPORT int SIM_SICL_CALL iwrite(int id, const char *buf, unsigned long count, int end,
                                  unsigned long *actual) {
     sim::startDataCall(library.bus);
     std::string call = "iwrite(" + std::to_string(id) + "," + sim::tracePayload(buf, count) + "," +
                        std::to_string(count) + "," + std::to_string(end) + ")";
     if (actual != nullptr) *actual = 0;
     Session *s = findSession(id);
-    if (s == nullptr) return finish(call, kSiclErrBadId);
-    if (buf == nullptr && count > 0) return finish(call, kSiclErrParameter);
+    if (s == nullptr) return finish(call, kErrBadId);
+    if (buf == nullptr && count > 0) return finish(call, kErrParameter);
     sim::SimInterface *interface = nullptr;
     sim::SimDevice *device = sessionDevice(*s, &interface);
-    if (device == nullptr) return finish(call, kSiclErrNotSupported);
+    if (device == nullptr) return finish(call, kErrNotSupported);
     int result = deviceResult(
         sim::writeDevice(library.bus, *interface, s->address, buf, count, end != 0, sessionTimeoutMicroseconds(*s)));
-    unsigned long sent = result == kSiclOk ? count : 0;
+    unsigned long sent = result == kErrNoError ? count : 0;
     if (actual != nullptr) *actual = sent;
     return finish(call, result, " actual=" + std::to_string(sent));
 }
 
-GPIB_EXPORT int SICL_CALL iclear(int id) {
+SIM_SICL_EXPORT int SIM_SICL_CALL iclear(int id) {
     std::string call = "iclear(" + std::to_string(id) + ")";
     Session *s = findSession(id);
-    if (s == nullptr) return finish(call, kSiclErrBadId);
+    if (s == nullptr) return finish(call, kErrBadId);
     sim::SimInterface *interface = nullptr;
     sim::SimDevice *device = sessionDevice(*s, &interface);
-    if (device == nullptr) return finish(call, kSiclOk);  // an interface clear: nothing to reset
+    if (device == nullptr) return finish(call, kErrNoError);  // an interface clear: nothing to reset
     return finish(call, deviceResult(sim::clearDevice(library.bus, *device)));
 }
 
-GPIB_EXPORT int SICL_CALL itimeout(int id, long ms) {
+SIM_SICL_EXPORT int SIM_SICL_CALL itimeout(int id, long ms) {
     std::string call = "itimeout(" + std::to_string(id) + "," + std::to_string(ms) + ")";
     Session *s = findSession(id);
-    if (s == nullptr) return finish(call, kSiclErrBadId);
-    if (ms < 0) return finish(call, kSiclErrParameter);
+    if (s == nullptr) return finish(call, kErrBadId);
+    if (ms < 0) return finish(call, kErrParameter);
     s->timeoutMilliseconds = ms;
-    return finish(call, kSiclOk);
+    return finish(call, kErrNoError);
 }
 
-GPIB_EXPORT int SICL_CALL iread(int id, char *buf, unsigned long max, int *reason, unsigned long *actual) {
+SIM_SICL_EXPORT int SIM_SICL_CALL iread(int id, char *buf, unsigned long max, int *reason, unsigned long *actual) {
     sim::startDataCall(library.bus);
     std::string call = "iread(" + std::to_string(id) + "," + std::to_string(max) + ")";
     if (reason != nullptr) *reason = 0;
     if (actual != nullptr) *actual = 0;
     Session *s = findSession(id);
-    if (s == nullptr) return finish(call, kSiclErrBadId);
-    if (buf == nullptr && max > 0) return finish(call, kSiclErrParameter);
+    if (s == nullptr) return finish(call, kErrBadId);
+    if (buf == nullptr && max > 0) return finish(call, kErrParameter);
     sim::SimInterface *interface = nullptr;
     sim::SimDevice *device = sessionDevice(*s, &interface);
-    if (device == nullptr) return finish(call, kSiclErrNotSupported);
+    if (device == nullptr) return finish(call, kErrNotSupported);
     std::size_t received = 0;
     bool end = false;
     int result = deviceResult(
         sim::readDevice(library.bus, *device, buf, max, sessionTimeoutMicroseconds(*s), &received, &end));
-    if (result != kSiclOk) return finish(call, result);
-    int why = end ? kReasonEnd : kReasonMaxCount;
+    if (result != kErrNoError) return finish(call, result);
+    int why = end ? kReasonEnd : kReasonRequestCount;
     if (reason != nullptr) *reason = why;
     if (actual != nullptr) *actual = received;
     return finish(call, result,
@@ -228,30 +216,31 @@ GPIB_EXPORT int SICL_CALL iread(int id, char *buf, unsigned long max, int *reaso
                       sim::tracePayload(buf, received));
 }
 
-GPIB_EXPORT int SICL_CALL ilocal(int id) {
+SIM_SICL_EXPORT int SIM_SICL_CALL ilocal(int id) {
     std::string call = "ilocal(" + std::to_string(id) + ")";
     Session *s = findSession(id);
-    if (s == nullptr) return finish(call, kSiclErrBadId);
+    if (s == nullptr) return finish(call, kErrBadId);
     sim::SimInterface *interface = nullptr;
     sim::SimDevice *device = sessionDevice(*s, &interface);
-    if (device == nullptr) return finish(call, kSiclOk);
+    if (device == nullptr) return finish(call, kErrNoError);
     return finish(call, deviceResult(sim::localDevice(*device)));
 }
 
 // Formatted output: literal text, "%%", "%s", "%d" and "%*wb" (a count from
 // the arguments, then that many 16-bit words sent most significant byte first
-// as a definite-length block). Returns the number of conversions, or -1 when
-// the format holds anything else or the device does not take the output.
-GPIB_EXPORT int SICL_CALL iprintf(int id, const char *format, ...) {
+// as a definite-length block). Returns 0 when all of it was formatted and
+// the device took it, or an error number: a closed session, a format it
+// cannot do (nothing is sent then), or what the device's write gave.
+SIM_SICL_EXPORT int SIM_SICL_CALL iprintf(int id, const char *format, ...) {
     sim::startDataCall(library.bus);
     std::string call = "iprintf(" + std::to_string(id) + "," + sim::quoteText(format);
-    if (format == nullptr) return finish(call + ")", -1);
+    if (findSession(id) == nullptr) return finish(call + ")", kErrBadId);
+    if (format == nullptr) return finish(call + ")", kErrParameter);
     std::string output;
-    int converted = 0;
-    bool understood = true;
+    int result = kErrNoError;
     va_list arguments;
     va_start(arguments, format);
-    for (const char *p = format; *p != '\0' && understood; ++p) {
+    for (const char *p = format; *p != '\0' && result == kErrNoError; ++p) {
         if (*p != '%') {
             output += *p;
             continue;
@@ -262,19 +251,19 @@ GPIB_EXPORT int SICL_CALL iprintf(int id, const char *format, ...) {
         } else if (*p == 's') {
             const char *text = va_arg(arguments, const char *);
             call += "," + sim::quoteText(text);
-            output += text != nullptr ? text : "";
-            ++converted;
+            if (text == nullptr) result = kErrParameter;
+            else output += text;
         } else if (*p == 'd') {
             int value = va_arg(arguments, int);
             call += "," + std::to_string(value);
             output += std::to_string(value);
-            ++converted;
         } else if (p[0] == '*' && p[1] == 'w' && p[2] == 'b') {
             p += 2;
             int count = va_arg(arguments, int);
             const std::int16_t *words = va_arg(arguments, const std::int16_t *);
             if (count < 0 || (words == nullptr && count > 0)) {
-                understood = false;
+                call += "," + std::to_string(count) + "," + (words == nullptr ? "null" : "<words>");
+                result = kErrParameter;
                 break;
             }
             std::string data;
@@ -287,22 +276,22 @@ GPIB_EXPORT int SICL_CALL iprintf(int id, const char *format, ...) {
             std::string size = std::to_string(data.size());
             output += "#" + std::to_string(size.size()) + size + data;
             call += "," + std::to_string(count) + "," + sim::tracePayload(data.data(), data.size());
-            ++converted;
         } else {
-            understood = false;
+            result = kErrBadFormat;
         }
     }
     va_end(arguments);
     call += ")";
-    if (!understood || !sendFormatted(id, output)) return finish(call, -1);
-    return finish(call, converted);
+    if (result == kErrNoError) result = sendFormatted(id, output);
+    return finish(call, result);
 }
 
-static_assert(std::is_same<decltype(&iopen), Sicl_iopen *>::value, "iopen has the library's type");
-static_assert(std::is_same<decltype(&iclose), Sicl_iclose *>::value, "iclose has the library's type");
-static_assert(std::is_same<decltype(&iwrite), Sicl_iwrite *>::value, "iwrite has the library's type");
-static_assert(std::is_same<decltype(&iclear), Sicl_iclear *>::value, "iclear has the library's type");
-static_assert(std::is_same<decltype(&itimeout), Sicl_itimeout *>::value, "itimeout has the library's type");
-static_assert(std::is_same<decltype(&iread), Sicl_iread *>::value, "iread has the library's type");
-static_assert(std::is_same<decltype(&ilocal), Sicl_ilocal *>::value, "ilocal has the library's type");
-static_assert(std::is_same<decltype(&iprintf), Sicl_iprintf *>::value, "iprintf has the library's type");
+// Each entry has the type the library's interface gives it.
+static_assert(std::is_same<decltype(&iopen), Iopen *>::value, "iopen");
+static_assert(std::is_same<decltype(&iclose), Iclose *>::value, "iclose");
+static_assert(std::is_same<decltype(&iwrite), Iwrite *>::value, "iwrite");
+static_assert(std::is_same<decltype(&iclear), Iclear *>::value, "iclear");
+static_assert(std::is_same<decltype(&itimeout), Itimeout *>::value, "itimeout");
+static_assert(std::is_same<decltype(&iread), Iread *>::value, "iread");
+static_assert(std::is_same<decltype(&ilocal), Ilocal *>::value, "ilocal");
+static_assert(std::is_same<decltype(&iprintf), Iprintf *>::value, "iprintf");

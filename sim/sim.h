@@ -25,6 +25,11 @@
 //                                     byte of the MEMORY block fails at once
 //                                     (the device drops off the bus); the bytes
 //                                     before it are taken
+//   fault header-refused INTERFACE ADDRESS MEMORY
+//                                     the write that would carry the digit
+//                                     count of the MEMORY block's header (the
+//                                     byte after its "#") fails at once; the
+//                                     bytes before it are taken
 //   fault read-fails INTERFACE ADDRESS
 //                                     every read from the device fails at once
 //                                     and its waiting reply is lost
@@ -52,15 +57,38 @@
 //   ibrd(33,120) = 0xc100 iberr=EABO
 //   iopen("hpib7,19") = 1
 //   iread(1,120) = 0 reason=4 actual=41 "KVR Instruments,..."
-//   iprintf(1,"%*wb\n",1000,<2000 bytes>) = 1
+//   iprintf(1,"%*wb\n",1000,<2000 bytes>) = 0
 // Payloads up to kTraceQuoteLimit bytes are quoted with C escapes (\xNN for
 // other bytes); longer ones are shown as <N bytes>.
 //
 // The status file: lines "key value": library, bus, loads, unloads,
 // left-open-at-unload, calls (these four add up over loads), open (handles
 // open now), one "open-handle" line per open descriptor or session, one
-// "device" line per device ("gpib0 19 kvr remote files=2 errors=0"), and
-// "problem" lines.
+// "device" line per device, e.g.
+//   device gpib0 19 kvr remote files=2 errors=0 input=idle
+// (remote or local; the waveform files stored; the entries in its error
+// queue; where its input stands: idle, message (a program message begun and
+// not ended), block-header (inside "#" and the byte count of a block) or
+// block:N (inside a block, N bytes to come)), after each device line one
+// "device-error" line per queued error, oldest first, e.g.
+//   device-error gpib0 19 -113,"Undefined header"
+// and "problem" lines.
+//
+// The instrument reads its input as an IEEE 488.2 device does. A program
+// message ends with a newline outside a block or with END on any byte; ';'
+// separates its units. A unit is a header (e.g. "*IDN?", "SYST:ERR?",
+// "*CLS", "*RST") and its parameters, or the memory command
+// `mmem:data "arbi:NAME",` (or arbq; one space may follow the comma) with a
+// definite-length block "#", digit count, byte count, then that many bytes,
+// newlines included. A message broken off before its end leaves the
+// instrument waiting for the rest (input message, block-header or block);
+// an end inside a block header or its data queues -161; a header of bytes
+// that cannot begin one queues -102, an unknown one -113, parameters where
+// none belong -108, a malformed block header -104, anything but white space,
+// ';' or the end after a block -103; after a command error the rest of the
+// message is skipped. A device clear empties the input (an unfinished
+// message or block leaves nothing behind) and the output queue; the error
+// queue stays. "SYST:ERR?" takes the oldest entry, "*CLS" empties the queue.
 #ifndef VANDREL_SIM_SIM_H
 #define VANDREL_SIM_SIM_H
 
@@ -84,12 +112,13 @@ enum DeviceKind { kNoDevice, kKvrDevice, kForeignDevice, kSilentDevice };
 
 // Where the instrument's input parser stands in the byte stream.
 enum ParserState {
-    kParseCommand,      // collecting command text
+    kParseIdle,         // no program message under way
+    kParseCommand,      // collecting a program message unit's text
     kParseBlockDigit,   // after '#': the digit count
     kParseBlockCount,   // the byte count digits
     kParseBlockData,    // the block's bytes
-    kParseAfterBlock,   // one newline may follow the block
-    kParseDiscard,      // skipping a malformed message up to its end
+    kParseAfterBlock,   // the block is complete: white space, then ';' or the message's end
+    kParseDiscard,      // skipping the rest of a message that held a command error
 };
 
 // Outcomes of the device operations.
@@ -101,6 +130,7 @@ struct SimDeviceFaults {
     std::size_t stallAfter;          // ... after this many data bytes
     long long stallWaitMicroseconds; // ... waiting this long; < 0: the session's timeout
     std::string refusedMemory;       // block-refused: the memory whose data is refused
+    std::string headerRefusedMemory; // header-refused: the memory whose digit count is refused
     bool readFails;
     bool unterminated;
 };
@@ -110,7 +140,8 @@ struct SimDevice {
     std::string identity;
     bool remote;
     ParserState parserState;
-    std::string command;        // command text collected so far
+    std::string command;        // the unit's text collected so far
+    bool inQuote;               // inside a quoted string of that text
     std::string blockMemory;    // "arbi", "arbq" or what else the header named
     std::string blockName;      // waveform name from the header
     int blockDigits;
@@ -204,6 +235,9 @@ DeviceResult writeDevice(SimBus &bus, SimInterface &interface, int address, cons
 DeviceResult readDevice(SimBus &bus, SimDevice &device, void *buffer, std::size_t max,
                         long long timeoutMicroseconds, std::size_t *count, bool *end);
 DeviceResult localDevice(SimDevice &device);
+// Where the device's input stands, as the status file shows it: "idle",
+// "message", "block-header" or "block:N" (N bytes of the block to come).
+std::string inputState(const SimDevice &device);
 
 // The file name a waveform name is stored under: letters, digits, '-' and
 // '_' stay, every other byte becomes %XX, the empty name becomes "%", and

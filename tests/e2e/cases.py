@@ -38,6 +38,7 @@ class Stored:
     """The two files (I and Q) one call leaves in the instrument."""
     device: str                     # "<interface>-<address>"
     call: int = 0                   # index into the case's calls
+    memories: Tuple[str, ...] = ("arbi", "arbq")   # fewer when a part failed
 
 
 @dataclass
@@ -120,15 +121,19 @@ SICL_FIND_AT_19 = (['iopen("hpib") = 0'] + ['iopen("hpib%d") = 0' % i for i in r
 def sicl_send_trace(name, count, data, data_q=None):
     """The SICL writes of both parts; `data_q` when the Q block differs."""
     return [
-        r'iprintf(1,"mmem:data \"arbi:%s\",","' + name + '") = 1',
-        r'iprintf(1,"%*wb\n",' + "%d,%s) = 1" % (count, data),
-        r'iprintf(1,"mmem:data \"arbq:%s\",","' + name + '") = 1',
-        r'iprintf(1,"%*wb\n",' + "%d,%s) = 1" % (count, data if data_q is None else data_q),
+        r'iprintf(1,"mmem:data \"arbi:%s\",","' + name + '") = 0',
+        r'iprintf(1,"%*wb\n",' + "%d,%s) = 0" % (count, data),
+        r'iprintf(1,"mmem:data \"arbq:%s\",","' + name + '") = 0',
+        r'iprintf(1,"%*wb\n",' + "%d,%s) = 0" % (count, data if data_q is None else data_q),
     ]
 
 
 NI_RELEASE = ["ibloc(32) = 0x0100", "ibonl(32,0) = 0x0100"]
 SICL_RELEASE = ["ilocal(1) = 0", "iclose(1) = 0"]
+# After a failed write nothing more of the part is sent; the instrument is
+# cleared, then released.
+NI_CLEAR_RELEASE = ["ibclr(32) = 0x0100"] + NI_RELEASE
+SICL_CLEAR_RELEASE = ["iclear(1) = 0"] + SICL_RELEASE
 
 
 def ni_download_trace(name, timeout_code, digit, count, data, data_q=None, find=NI_FIND_AT_19):
@@ -155,6 +160,8 @@ NO_INSTRUMENT = "No KVR-D found.\n"
 LOADED = ["Loading the real part of the data to the dual arb.\n",
           "Loading the imaginary part of the data to the dual arb.\n",
           "Done loading the waveform into the KVR dual arb.\n"]
+FAILED_I = "Writing the real part to the dual arb failed.\n"
+FAILED_Q = "Writing the imaginary part to the dual arb failed.\n"
 
 NI_BUS = ["interface gpib0", "device gpib0 19 kvr"]
 SICL_BUS = ["interface hpib7", "device hpib7 19 kvr"]
@@ -205,7 +212,7 @@ CASES = [
          ni_download("tone", 1000),
          stored=[Stored("gpib0-19")],
          trace=ni_download_trace("tone", 12, 4, 2000, "<2000 bytes>"),
-         status={NI: {"open": "0", "loads": "1", "device": "gpib0 19 kvr local files=2 errors=0"}}),
+         status={NI: {"open": "0", "loads": "1", "device": "gpib0 19 kvr local files=2 errors=0 input=idle"}}),
 
     Case("ni-at-5", (NI,), ["interface gpib0", "device gpib0 5 kvr"],
          [Call("tone", TONE_RE, TONE_IM)],
@@ -299,7 +306,7 @@ CASES = [
          [Call("empty", [], [])],
          found("empty", 0, NI_CARD, "gpib0", 19),
          trace=NI_FIND_AT_19 + NI_RELEASE,
-         status={NI: {"open": "0", "device": "gpib0 19 kvr local files=0 errors=0"}}),
+         status={NI: {"open": "0", "device": "gpib0 19 kvr local files=0 errors=0 input=idle"}}),
 
     Case("ni-empty-name", (NI,), NI_BUS,
          [Call("", TONE_RE, TONE_IM)],
@@ -320,7 +327,7 @@ CASES = [
          ni_download("tone", 1000) * 50,
          stored=[Stored("gpib0-19")],
          status={NI: {"open": "0", "loads": "1", "calls": str(50 * 25),
-                      "device": "gpib0 19 kvr local files=100 errors=0"}}),
+                      "device": "gpib0 19 kvr local files=100 errors=0 input=idle"}}),
 
     # Both drivers: NI-488.2 is chosen; SICL is loaded and released unused.
     Case("both-drivers", (NI, SICL), ["interface gpib0", "interface hpib7", "device gpib0 19 kvr",
@@ -339,7 +346,7 @@ CASES = [
          stored=[Stored("hpib7-19")],
          trace=sicl_download_trace("tone", 3000, 1000, "<2000 bytes>"),
          status={SICL: {"open": "0", "loads": "1", "unloads": "1", "left-open-at-unload": "0",
-                        "device": "hpib7 19 kvr local files=2 errors=0"}}),
+                        "device": "hpib7 19 kvr local files=2 errors=0 input=idle"}}),
 
     # The probes whose read failed (19 to 31 and 1 to 4) are closed again:
     # nothing is left open when the library is released.
@@ -366,7 +373,7 @@ CASES = [
          stored=[Stored("hpib7-23")],
          probes=[19, 20, 21, 22, 23],
          status={SICL: {"left-open-at-unload": "0",
-                        "device": "hpib7 7 kvr local files=0 errors=0"}}),
+                        "device": "hpib7 7 kvr local files=0 errors=0 input=idle"}}),
 
     Case("sicl-markers", (SICL,),
          ["interface hpib7", "device hpib7 19 foreign Lookalike Co,kvr-d clone,1,1.0",
@@ -438,7 +445,7 @@ CASES = [
          found("empty", 0, SICL_CARD, "hpib7", 19),
          trace=SICL_FIND_AT_19 + SICL_RELEASE,
          status={SICL: {"left-open-at-unload": "0",
-                        "device": "hpib7 19 kvr local files=0 errors=0"}}),
+                        "device": "hpib7 19 kvr local files=0 errors=0 input=idle"}}),
 
     Case("sicl-empty-name", (SICL,), SICL_BUS,
          [Call("", TONE_RE, TONE_IM)],
@@ -457,6 +464,49 @@ CASES = [
          sicl_download("tone", 1000) * 50,
          stored=[Stored("hpib7-19")],
          status={SICL: {"open": "0", "loads": "50", "unloads": "50", "left-open-at-unload": "0"}}),
+
+    # -- a part that fails: nothing more of it is sent, the instrument is cleared ---
+    # The sample write of the Q part fails at once; the I file stays.
+    Case("ni-q-block-refused", (NI,), NI_BUS + ["fault block-refused gpib0 19 arbq"],
+         [Call("tone", TONE_RE, TONE_IM)],
+         found("tone", 1000, NI_CARD, "gpib0", 19) + ["Timeout set to 3 seconds.\n"] + LOADED[:2] + [FAILED_Q],
+         stored=[Stored("gpib0-19", memories=("arbi",))],
+         trace=(NI_FIND_AT_19 + ["ibtmo(32,12) = 0x0100"]
+                + ni_send_trace("arbi:tone", 4, 2000, "<2000 bytes>")
+                + ni_send_trace("arbq:tone", 4, 2000, "<2000 bytes>")[:6]
+                + ["ibwrt(32,<2000 bytes>,2000) = 0x8100 count=0 iberr=ENOL", "ibconfig(32,20,0) = 0x0100"]
+                + NI_CLEAR_RELEASE),
+         status={NI: {"open": "0", "device": "gpib0 19 kvr local files=1 errors=0 input=idle"}}),
+
+    # The header breaks off after its "#": the digit count is refused.
+    Case("ni-i-header-refused", (NI,), NI_BUS + ["fault header-refused gpib0 19 arbi"],
+         [Call("tone", TONE_RE, TONE_IM)],
+         found("tone", 1000, NI_CARD, "gpib0", 19) + ["Timeout set to 3 seconds.\n"] + LOADED[:1] + [FAILED_I],
+         trace=(NI_FIND_AT_19 + ["ibtmo(32,12) = 0x0100"]
+                + ni_send_trace("arbi:tone", 4, 2000, "<2000 bytes>")[:2]
+                + ['ibwrt(32,"4",1) = 0x8100 count=0 iberr=ENOL'] + NI_CLEAR_RELEASE),
+         status={NI: {"open": "0", "device": "gpib0 19 kvr local files=0 errors=0 input=idle"}}),
+
+    # SICL's formatted write returns an error number (6: the device dropped
+    # off the bus), not a count.
+    Case("sicl-q-block-refused", (SICL,), SICL_BUS + ["fault block-refused hpib7 19 arbq"],
+         [Call("tone", TONE_RE, TONE_IM)],
+         found("tone", 1000, SICL_CARD, "hpib7", 19) + ["Timeout set to 3 seconds.\n"] + LOADED[:2] + [FAILED_Q],
+         stored=[Stored("hpib7-19", memories=("arbi",))],
+         trace=(SICL_FIND_AT_19 + ["itimeout(1,3000) = 0"]
+                + sicl_send_trace("tone", 1000, "<2000 bytes>")[:3]
+                + [r'iprintf(1,"%*wb\n",1000,<2000 bytes>) = 6'] + SICL_CLEAR_RELEASE),
+         status={SICL: {"open": "0", "left-open-at-unload": "0",
+                        "device": "hpib7 19 kvr local files=1 errors=0 input=idle"}}),
+
+    Case("sicl-i-header-refused", (SICL,), SICL_BUS + ["fault header-refused hpib7 19 arbi"],
+         [Call("tone", TONE_RE, TONE_IM)],
+         found("tone", 1000, SICL_CARD, "hpib7", 19) + ["Timeout set to 3 seconds.\n"] + LOADED[:1] + [FAILED_I],
+         trace=(SICL_FIND_AT_19 + ["itimeout(1,3000) = 0"]
+                + sicl_send_trace("tone", 1000, "<2000 bytes>")[:1]
+                + [r'iprintf(1,"%*wb\n",1000,<2000 bytes>) = 6'] + SICL_CLEAR_RELEASE),
+         status={SICL: {"open": "0", "left-open-at-unload": "0",
+                        "device": "hpib7 19 kvr local files=0 errors=0 input=idle"}}),
 
     # -- the gateway's refusals: raised before any bus call --------------------------
     Case("usage-no-input", (NI,), NI_BUS,

@@ -132,6 +132,26 @@ def read_status(path):
     return status
 
 
+def instrument_failures(library, lines):
+    """What a status file shows left in the instruments: a device whose error
+    queue is not empty, or whose input waits for the rest of a message or
+    block. After any download, good or failed, there must be none."""
+    failures = []
+    errors = [line[len("device-error "):] for line in lines if line.startswith("device-error ")]
+    for line in lines:
+        if not line.startswith("device "):
+            continue
+        fields = line.split()
+        values = dict(field.split("=", 1) for field in fields[5:] if "=" in field)
+        where = " ".join(fields[1:3])
+        if values.get("errors") != "0":
+            queued = [e[len(where) + 1:] for e in errors if e.startswith(where + " ")]
+            failures.append("%s: the instrument %s holds errors %s" % (library, where, queued))
+        if values.get("input") != "idle":
+            failures.append("%s: the instrument %s waits (input=%s)" % (library, where, values.get("input")))
+    return failures
+
+
 def compare_lines(what, actual, expected, failures):
     if actual == expected:
         return
@@ -176,6 +196,8 @@ def expected_files(case):
         interface, _, address = stored.device.rpartition("-")
         im = call.im if call.im is not None else [0.0] * len(call.re)
         for memory, values in (("arbi", call.re), ("arbq", im)):
+            if memory not in stored.memories:
+                continue
             path = simwave.stored_file_path("", interface, int(address), memory, call.name)
             files[os.path.normpath(path)] = simwave.encode_samples(values)
     return files
@@ -256,6 +278,8 @@ def check(host, case, folder, result) -> List[str]:
         for line in [l for l in read_lines(os.path.join(status_folder, library + ".status"))
                      if l.startswith("problem ")]:
             failures.append("%s: bus description %s" % (library, line))
+    for library in present:
+        failures += instrument_failures(library, read_lines(os.path.join(status_folder, library + ".status")))
 
     if case.max_seconds is not None and result.seconds > case.max_seconds:
         failures.append("took %.2f s, more than %.1f s" % (result.seconds, case.max_seconds))

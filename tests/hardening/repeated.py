@@ -13,6 +13,8 @@ it in one Octave process and checks:
 - afterwards no SICL session and no NI-488.2 descriptor is open, nothing was
   left open when a library was released, and gpib-32.dll was loaded once
   after the refused loads of the first calls;
+- the instruments as each library saw them last hold no error and wait
+  for nothing;
 - the resident memory of the Octave process (VmRSS from /proc/self/status,
   read inside Octave) grew by no more than RSS_BOUND_KB from the end of the
   warm-up calls to the last call.
@@ -336,9 +338,11 @@ def check(folder, plan, result):
         if figures[key] != value:
             failures.append("%s is %r, expected %r" % (key, figures[key], value))
     for library in (NI, SICL):
-        for line in harness.read_lines(os.path.join(folder, "status", library + ".status")):
+        lines = harness.read_lines(os.path.join(folder, "status", library + ".status"))
+        for line in lines:
             if line.startswith("problem "):
                 failures.append("%s: bus description %s" % (library, line))
+        failures += harness.instrument_failures(library, lines)
 
     last = len(plan)
     warm = warm_up_calls(plan)

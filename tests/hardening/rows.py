@@ -80,6 +80,7 @@ class Row:
     errors: List[str] = field(default_factory=list)
     stored: List[Part] = field(default_factory=list)
     trace_has: List[str] = field(default_factory=list)   # in this order, not necessarily adjacent
+    trace_ends: List[str] = field(default_factory=list)  # the trace's last lines, exactly
     status: Dict[str, Dict[str, str]] = field(default_factory=dict)
     no_driver_call: bool = False     # no driver is loaded, nothing reaches the bus
     open_after: Dict[str, str] = field(default_factory=dict)  # library -> "open" value other than 0
@@ -142,6 +143,20 @@ def sicl_sent(name, length, interface="hpib7", address=19):
 RE48 = [100.5, -200.5, 300.0, -400.0, 32767.0, -32768.0, 1.0, -1.0] * 6
 IM48 = [-5.0, 6.0, -7.0, 8.0, 0.0, 9.9, -9.9, 12345.0] * 6
 NI_STATUS_CLEAN = {NI: {"open": "0", "loads": "1"}}
+
+# How a part broken off ends on the bus: nothing more of it is sent, the
+# instrument is cleared, returned to local and closed.
+NI_CLEARED = ["ibclr(32) = 0x0100", "ibloc(32) = 0x0100", "ibonl(32,0) = 0x0100"]
+SICL_CLEARED = ["iclear(1) = 0", "ilocal(1) = 0", "iclose(1) = 0"]
+# After a failed sample write, byte swapping is still turned off (no bus traffic).
+NI_SWAP_OFF = "ibconfig(32,20,0) = 0x0100"
+
+
+def ni_header(memory, name):
+    """The first write of an NI-488.2 part: the memory command up to "#"."""
+    text = 'mmem:data \\"%s:%s\\", #' % (memory, name)
+    length = len('mmem:data "%s:%s", #' % (memory, name))
+    return 'ibwrt(32,"%s",%d) = 0x0100 count=%d' % (text, length, length)
 
 ROWS: List[Row] = []
 
@@ -233,38 +248,68 @@ ROWS += [
     Row("fault-ni-block-timeout-i", "fault", "NI-488.2: the instrument stops taking the I block after 6 bytes",
         {NI: "ni"}, NI_BUS + ["fault block-timeout gpib0 19 arbi 6"], call(RE48, IM48, "'stall'"),
         ni_started("stall", 48) + [LOADING_I, FAILED_I],
-        trace_has=["ibwrt(32,<96 bytes>,96) = 0xc100 count=0 iberr=EABO", "ibloc(32) = 0x0100", "ibonl(32,0) = 0x0100"],
+        trace_ends=["ibwrt(32,<96 bytes>,96) = 0xc100 count=0 iberr=EABO", NI_SWAP_OFF] + NI_CLEARED,
         status=NI_STATUS_CLEAN, min_seconds=3.0, max_seconds=15.0,
-        outcome="the write times out after the 3 s set; \"Writing the real part ... failed.\"; nothing stored"),
+        outcome="the write times out after the 3 s set; \"Writing the real part ... failed.\"; no Q part; "
+                "the instrument cleared, then closed; nothing stored"),
     Row("fault-ni-block-timeout-q", "fault", "NI-488.2: the instrument stops taking the Q block after 6 bytes",
         {NI: "ni"}, NI_BUS + ["fault block-timeout gpib0 19 arbq 6"], call(RE48, IM48, "'stall'"),
         ni_started("stall", 48) + [LOADING_I, LOADING_Q, FAILED_Q],
         stored=[Part("gpib0-19", "arbi", "stall", RE48)],
-        trace_has=["ibwrt(32,<96 bytes>,96) = 0xc100 count=0 iberr=EABO", "ibloc(32) = 0x0100", "ibonl(32,0) = 0x0100"],
+        trace_ends=["ibwrt(32,<96 bytes>,96) = 0xc100 count=0 iberr=EABO", NI_SWAP_OFF] + NI_CLEARED,
         status=NI_STATUS_CLEAN, min_seconds=3.0, max_seconds=15.0,
-        outcome="after 3 s \"Writing the imaginary part ... failed.\"; the I file alone is stored"),
+        outcome="after 3 s \"Writing the imaginary part ... failed.\"; the instrument cleared; the I file alone "
+                "is stored"),
     Row("fault-sicl-block-timeout-i", "fault", "SICL: the instrument stops taking the I block after 6 bytes",
         {SICL: "sicl"}, SICL_BUS + ["fault block-timeout hpib7 19 arbi 6"], call(RE48, IM48, "'stall'"),
         sicl_started("stall", 48) + [LOADING_I, FAILED_I],
-        trace_has=['iprintf(1,"%*wb\\n",48,<96 bytes>) = -1', "ilocal(1) = 0", "iclose(1) = 0"],
+        trace_ends=['iprintf(1,"%*wb\\n",48,<96 bytes>) = 15'] + SICL_CLEARED,
         status={SICL: {"left-open-at-unload": "0"}}, min_seconds=3.0, max_seconds=15.0,
-        outcome="after the 3 s set, \"Writing the real part ... failed.\"; nothing stored"),
+        outcome="after the 3 s set the formatted write returns 15; \"Writing the real part ... failed.\"; no Q "
+                "part; the instrument cleared, then closed; nothing stored"),
     Row("fault-ni-block-refused-i", "fault", "NI-488.2: the sample write of the I part fails at once",
         {NI: "ni"}, NI_BUS + ["fault block-refused gpib0 19 arbi"], call(RE48, IM48, "'refused'"),
         ni_started("refused", 48) + [LOADING_I, FAILED_I],
-        trace_has=["ibwrt(32,<96 bytes>,96) = 0x8100 count=0 iberr=ENOL", "ibconfig(32,20,0) = 0x0100",
-                   "ibloc(32) = 0x0100", "ibonl(32,0) = 0x0100"],
-        status=NI_STATUS_CLEAN, outcome="\"Writing the real part ... failed.\"; no Q part is sent; nothing stored"),
+        trace_ends=["ibwrt(32,<96 bytes>,96) = 0x8100 count=0 iberr=ENOL", NI_SWAP_OFF] + NI_CLEARED,
+        status=NI_STATUS_CLEAN,
+        outcome="\"Writing the real part ... failed.\"; no Q part is sent; the instrument cleared; nothing stored"),
     Row("fault-ni-block-refused-q", "fault", "NI-488.2: the sample write of the Q part fails at once",
         {NI: "ni"}, NI_BUS + ["fault block-refused gpib0 19 arbq"], call(RE48, IM48, "'refused'"),
         ni_started("refused", 48) + [LOADING_I, LOADING_Q, FAILED_Q],
         stored=[Part("gpib0-19", "arbi", "refused", RE48)], status=NI_STATUS_CLEAN,
-        outcome="\"Writing the imaginary part ... failed.\"; the I file alone is stored"),
+        trace_ends=["ibwrt(32,<96 bytes>,96) = 0x8100 count=0 iberr=ENOL", NI_SWAP_OFF] + NI_CLEARED,
+        outcome="\"Writing the imaginary part ... failed.\"; the instrument cleared; the I file alone is stored"),
     Row("fault-sicl-block-refused-q", "fault", "SICL: the sample write of the Q part fails at once",
         {SICL: "sicl"}, SICL_BUS + ["fault block-refused hpib7 19 arbq"], call(RE48, IM48, "'refused'"),
         sicl_started("refused", 48) + [LOADING_I, LOADING_Q, FAILED_Q],
         stored=[Part("hpib7-19", "arbi", "refused", RE48)], status={SICL: {"left-open-at-unload": "0"}},
-        outcome="\"Writing the imaginary part ... failed.\"; the I file alone is stored"),
+        trace_ends=['iprintf(1,"%*wb\\n",48,<96 bytes>) = 6'] + SICL_CLEARED,
+        outcome="the formatted write returns 6; \"Writing the imaginary part ... failed.\"; the instrument "
+                "cleared; the I file alone is stored"),
+    Row("fault-ni-header-refused-i", "fault", "NI-488.2: the write of the I header's digit count fails at once",
+        {NI: "ni"}, NI_BUS + ["fault header-refused gpib0 19 arbi"], call(RE48, IM48, "'cut'"),
+        ni_started("cut", 48) + [LOADING_I, FAILED_I],
+        trace_ends=["ibeot(32,0) = 0x0100", ni_header("arbi", "cut"),
+                    'ibwrt(32,"2",1) = 0x8100 count=0 iberr=ENOL'] + NI_CLEARED,
+        status=NI_STATUS_CLEAN,
+        outcome="\"Writing the real part ... failed.\"; nothing after the header's \"#\"; the instrument "
+                "cleared; nothing stored"),
+    Row("fault-ni-header-refused-q", "fault", "NI-488.2: the write of the Q header's digit count fails at once",
+        {NI: "ni"}, NI_BUS + ["fault header-refused gpib0 19 arbq"], call(RE48, IM48, "'cut'"),
+        ni_started("cut", 48) + [LOADING_I, LOADING_Q, FAILED_Q],
+        stored=[Part("gpib0-19", "arbi", "cut", RE48)],
+        trace_ends=[NI_SWAP_OFF, "ibeot(32,0) = 0x0100", ni_header("arbq", "cut"),
+                    'ibwrt(32,"2",1) = 0x8100 count=0 iberr=ENOL'] + NI_CLEARED,
+        status=NI_STATUS_CLEAN,
+        outcome="\"Writing the imaginary part ... failed.\"; the instrument cleared; the I file alone is stored"),
+    Row("fault-sicl-header-refused-i", "fault", "SICL: the I block's digit count is refused at once",
+        {SICL: "sicl"}, SICL_BUS + ["fault header-refused hpib7 19 arbi"], call(RE48, IM48, "'cut'"),
+        sicl_started("cut", 48) + [LOADING_I, FAILED_I],
+        trace_ends=['iprintf(1,"mmem:data \\"arbi:%s\\",","cut") = 0',
+                    'iprintf(1,"%*wb\\n",48,<96 bytes>) = 6'] + SICL_CLEARED,
+        status={SICL: {"left-open-at-unload": "0"}},
+        outcome="the formatted write returns 6; \"Writing the real part ... failed.\"; no Q part; the instrument "
+                "cleared; nothing stored"),
     Row("fault-ni-probe-read-fails", "fault", "NI-488.2: every read from the only instrument fails",
         {NI: "ni"}, NI_BUS + ["fault read-fails gpib0 19"], call(RE48, IM48, "'deaf'"),
         head("deaf", 48) + [NI_CARD, "Interface = gpib0.\n", NO_INSTRUMENT],
@@ -353,9 +398,11 @@ NI_WITHOUT = {
     "ibrd": (head("n", 48) + [NI_CARD, "Interface = gpib0.\n", ni_lacks("ibrd"), NO_INSTRUMENT], [], {},
              "\"lacks the entry ibrd\"; every probe released"),
     "ibeot": (ni_started("n", 48) + [LOADING_I, FAILED_I], [], {},
-              "\"Writing the real part ... failed.\": without END control the block cannot be framed; nothing sent"),
+              "\"Writing the real part ... failed.\": without END control the block cannot be framed; nothing "
+              "sent, so no clear"),
     "ibconfig": (ni_started("n", 48) + [LOADING_I, FAILED_I], [], {},
-                 "\"Writing the real part ... failed.\": the samples cannot be swapped; none are sent"),
+                 "\"Writing the real part ... failed.\": the samples cannot be swapped; none are sent; the header "
+                 "already sent is cleared"),
     "ibclr": (ni_sent("n", 48), both("gpib0-19", "n", RE48, IM48), {}, "stored: the clear is not needed"),
     "ibtmo": (ni_sent("n", 48), both("gpib0-19", "n", RE48, IM48), {},
               "stored, with the probe's 30 ms timeout left on the device"),
@@ -364,10 +411,18 @@ NI_WITHOUT = {
     "ibonl": (ni_sent("n", 48), both("gpib0-19", "n", RE48, IM48), {NI: "2"},
               "stored; the board and device descriptors stay online: nothing can release them"),
 }
+# Where a part cannot start or is broken off, how its trace ends: a failed
+# ibeot issued no write, so no clear follows; a refused ibconfig comes after
+# the header went out, so the instrument is cleared.
+NI_WITHOUT_TRACE_ENDS = {
+    "ibeot": ["ibtmo(32,12) = 0x0100", "ibloc(32) = 0x0100", "ibonl(32,0) = 0x0100"],
+    "ibconfig": ['ibwrt(32,"96",2) = 0x0100 count=2', "ibeot(32,1) = 0x0100"] + NI_CLEARED,
+}
 for entry in NI_FUNCTIONS:
     transcript, stored, open_after, outcome = NI_WITHOUT[entry]
     ROWS.append(Row("fault-ni-without-%s" % entry, "fault", "NI-488.2: an accepted driver without `%s`" % entry,
                     {NI: "ni:without-%s" % entry}, NI_BUS, call(RE48, IM48, "'n'"), transcript, stored=stored,
+                    trace_ends=NI_WITHOUT_TRACE_ENDS.get(entry, []),
                     status={NI: {"loads": "1"}}, open_after=open_after, max_seconds=15.0, outcome=outcome))
 
 for entry in SICL_ENTRIES:

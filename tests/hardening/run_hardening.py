@@ -116,6 +116,8 @@ def check(host, row, folder, result):
 
     trace = harness.read_lines(os.path.join(folder, "trace.txt"))
     failures += subsequence_failures(trace, row.trace_has)
+    if row.trace_ends and trace[-len(row.trace_ends):] != row.trace_ends:
+        harness.compare_lines("the trace's last lines", trace[-len(row.trace_ends):], row.trace_ends, failures)
 
     status_folder = os.path.join(folder, "status")
     loaded = sorted(n[:-len(".status")] for n in os.listdir(status_folder)
@@ -135,6 +137,9 @@ def check(host, row, folder, result):
         for line in harness.read_lines(path):
             if line.startswith("problem "):
                 failures.append("%s: bus description %s" % (library, line))
+        # Whatever failed, the instrument is left holding no error and
+        # waiting for nothing: a part broken off was cleared.
+        failures += harness.instrument_failures(library, harness.read_lines(path))
     for library in row.status:
         if library not in loaded:
             failures.append("%s was never loaded" % library)
