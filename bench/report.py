@@ -129,6 +129,8 @@ def main():
         if not counts:
             continue
         expected = counts["host_allocations"] == 2 and counts["host_bytes"] == counts["expected_host_bytes"]
+        if not counts.get("transferred"):
+            row("download through the counting host, %s" % kind, "did not finish", "", "", "finished", False)
         row("host blocks in one 1M-point download, %s" % kind,
             "%d (%d bytes)" % (counts["host_allocations"], counts["host_bytes"]),
             "name + 2 x len = %d bytes" % counts["expected_host_bytes"], "", "exactly these", expected)
