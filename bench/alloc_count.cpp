@@ -1,6 +1,7 @@
 // Counts what one download takes from memory: the host blocks the module asks
 // for (through the counting host), and the C++ heap allocations made on the
-// module's behalf, told apart from the driver's by the calling code.
+// module's behalf, told apart from the driver's by the calling code, with the
+// most the driver held at once.
 //
 // Usage: vandrel_alloc [LEN [NAME]]. The driver libraries are the ones beside
 // this executable, the module's system directory; the simulated bus is named
@@ -9,6 +10,7 @@
 #include <dlfcn.h>
 #include <execinfo.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +28,15 @@ struct HeapCounts {
     int module;              // by the module, over the whole call
     int moduleInTransfer;    // by the module between "Loading" and "Done"
     int driverInTransfer;    // by the driver library in the same span
+    std::size_t driverLive;  // bytes the driver holds now
+    std::size_t driverPeak;  // the most it held at once during the call
+};
+
+// Each block carries its owner and size in front of it, so that its release
+// is counted against the same owner.
+struct alignas(std::max_align_t) BlockHeader {
+    std::size_t size;
+    Owner owner;
 };
 
 HeapCounts heap;
@@ -54,8 +65,8 @@ __attribute__((noinline)) Owner allocationOwner() {
     return kOwnerOther;
 }
 
-__attribute__((noinline)) void countAllocation() {
-    if (!counting || classifying) return;
+__attribute__((noinline)) Owner countAllocation() {
+    if (!counting || classifying) return kOwnerOther;
     classifying = true;
     Owner owner = allocationOwner();
     bool inTransfer = benchhost::phase() == benchhost::kInTransfer;
@@ -66,28 +77,36 @@ __attribute__((noinline)) void countAllocation() {
         ++heap.driverInTransfer;
     }
     classifying = false;
+    return owner;
 }
 
-void *allocate(std::size_t size) {
-    void *block = std::malloc(size == 0 ? 1 : size);
-    if (block == nullptr) throw std::bad_alloc();
-    return block;
+void *allocate(std::size_t size, Owner owner) {
+    BlockHeader *header = static_cast<BlockHeader *>(std::malloc(sizeof(BlockHeader) + (size == 0 ? 1 : size)));
+    if (header == nullptr) throw std::bad_alloc();
+    header->size = size;
+    header->owner = owner;
+    if (owner == kOwnerDriver) {
+        heap.driverLive += size;
+        if (heap.driverLive > heap.driverPeak) heap.driverPeak = heap.driverLive;
+    }
+    return header + 1;
+}
+
+void release(void *block) {
+    if (block == nullptr) return;
+    BlockHeader *header = static_cast<BlockHeader *>(block) - 1;
+    if (header->owner == kOwnerDriver) heap.driverLive -= header->size;
+    std::free(header);
 }
 
 }  // namespace
 
-__attribute__((noinline)) void *operator new(std::size_t size) {
-    countAllocation();
-    return allocate(size);
-}
-__attribute__((noinline)) void *operator new[](std::size_t size) {
-    countAllocation();
-    return allocate(size);
-}
-void operator delete(void *block) noexcept { std::free(block); }
-void operator delete[](void *block) noexcept { std::free(block); }
-void operator delete(void *block, std::size_t) noexcept { std::free(block); }
-void operator delete[](void *block, std::size_t) noexcept { std::free(block); }
+__attribute__((noinline)) void *operator new(std::size_t size) { return allocate(size, countAllocation()); }
+__attribute__((noinline)) void *operator new[](std::size_t size) { return allocate(size, countAllocation()); }
+void operator delete(void *block) noexcept { release(block); }
+void operator delete[](void *block) noexcept { release(block); }
+void operator delete(void *block, std::size_t) noexcept { release(block); }
+void operator delete[](void *block, std::size_t) noexcept { release(block); }
 
 int main(int argc, char **argv) {
     int len = argc > 1 ? std::atoi(argv[1]) : 1 << 20;
@@ -113,9 +132,10 @@ int main(int argc, char **argv) {
     std::printf("{\"len\": %d, \"transferred\": %s, \"host_allocations\": %d, \"host_bytes\": %zu, "
                 "\"expected_host_bytes\": %zu, \"largest_host_block\": %zu, \"host_frees\": %d, "
                 "\"host_allocations_in_transfer\": %d, \"module_heap_allocations\": %d, "
-                "\"module_heap_allocations_in_transfer\": %d, \"driver_heap_allocations_in_transfer\": %d}\n",
+                "\"module_heap_allocations_in_transfer\": %d, \"driver_heap_allocations_in_transfer\": %d, "
+                "\"driver_heap_peak_bytes\": %zu}\n",
                 len, transferred ? "true" : "false", host.allocations, host.allocatedBytes, expectedBytes,
                 host.largestBlock, host.frees, host.transferAllocations, heap.module, heap.moduleInTransfer,
-                heap.driverInTransfer);
+                heap.driverInTransfer, heap.driverPeak);
     return asExpected && transferred ? 0 : 1;
 }

@@ -35,12 +35,12 @@ void resetCounts() {
 void setEcho(bool echo) { echoLines = echo; }
 
 host::Array vectorArray(const double *real, const double *imaginary, int len) {
-    host::Array array = {1, len, real, imaginary, nullptr};
+    host::Array array = {1, len, real, imaginary, 1, nullptr};
     return array;
 }
 
 host::Array textArray(const char *text) {
-    host::Array array = {1, static_cast<int>(std::strlen(text)), nullptr, nullptr, text};
+    host::Array array = {1, static_cast<int>(std::strlen(text)), nullptr, nullptr, 1, text};
     return array;
 }
 
@@ -73,8 +73,7 @@ void mexErrMsgTxt(const char *text) {
 
 int mxGetM(const Array *array) { return array->rows; }
 int mxGetN(const Array *array) { return array->columns; }
-const double *mxGetPr(const Array *array) { return array->real; }
-const double *mxGetPi(const Array *array) { return array->imaginary; }
+SampleView viewSamples(const Array *array) { return SampleView{array->real, array->imaginary, array->stride}; }
 
 void *mxCalloc(std::size_t count, std::size_t size) {
     benchhost::HostCounts &c = benchhost::hostCounts;

@@ -12,6 +12,7 @@ struct host::Array {
     int columns;
     const double *real;       // null for a text
     const double *imaginary;  // null when real
+    int stride;               // the distance between consecutive values
     const char *text;         // a text's characters, null for numbers
 };
 
@@ -36,6 +37,7 @@ void resetCounts();
 // Whether mexPrintf writes its text to standard output (off by default).
 void setEcho(bool echo);
 
+// A vector whose parts lie apart (stride 1).
 host::Array vectorArray(const double *real, const double *imaginary, int len);
 host::Array textArray(const char *text);
 

@@ -4,19 +4,21 @@
 %
 %   bus_call('call', KIND, LEN, RATE, REPEATS)  times calls of the real part
 %       of LEN complex points (the same bytes on the bus, the Q part as
-%       zeros, but no copy of the argument by Octave), then calls of the
-%       complex points, whose argument Octave copies into separate real and
-%       imaginary arrays for the module; prints "call <median s complex>
-%       <median s real> <modeled wire s> <least s complex> <least s real>",
-%       the wire time being every byte the call puts on or takes off the bus
-%       at RATE bytes a second. The
-%       real calls go first: once a large copy has been freed, the C
-%       library's heap behaves differently for the rest of the process.
+%       zeros), then calls of the complex points as a user passes them;
+%       prints "call <median s complex> <median s real> <modeled wire s>
+%       <least s complex> <least s real> <done>", the wire time being every
+%       byte the call puts on or takes off the bus at RATE bytes a second,
+%       and done 1 when every call printed its "Done" line. Octave hands
+%       either argument over in its own storage (the module is built in the
+%       interleaved complex mode).
 %   bus_call('empty', KIND, LEN, 0, REPEATS)    times calls that find no
 %       instrument and prints "empty <median s>"
-%   bus_call('memory', KIND, LEN, 0, 1)         prints "memory <input bytes>
-%       <resident bytes before> <peak resident bytes during the call>" for a
-%       call with the real part alone, then the same for the complex points
+%   bus_call('memory-complex', KIND, LEN, 0, 1) prints "memory complex
+%       <input bytes> <resident bytes before> <peak resident bytes during the
+%       call> <done>" for one call with the complex points;
+%       'memory-real' the same for their real part alone. Each is meant for
+%       a process of its own, so that no earlier call's freed memory serves
+%       the one measured.
 % KIND is 'ni' or 'sicl'; the bus must give the instrument the identity
 % that wireBytes counts.
 function bus_call(mode, kind, len, rate, repeats)
@@ -29,29 +31,32 @@ function bus_call(mode, kind, len, rate, repeats)
   evalc('vandrel(iq(1), name);');
   switch mode
     case 'call'
-      realTimes = timeCalls(real(iq), name, repeats);
-      complexTimes = timeCalls(iq, name, repeats);
-      printf('call %.6f %.6f %.6f %.6f %.6f\n', median(complexTimes), median(realTimes), ...
-             wireBytes(kind, len, name) / rate, min(complexTimes), min(realTimes));
+      [realTimes, realDone] = timeCalls(real(iq), name, repeats);
+      [complexTimes, complexDone] = timeCalls(iq, name, repeats);
+      printf('call %.6f %.6f %.6f %.6f %.6f %d\n', median(complexTimes), median(realTimes), ...
+             wireBytes(kind, len, name) / rate, min(complexTimes), min(realTimes), realDone && complexDone);
     case 'empty'
       times = timeCalls(iq, name, repeats);
       printf('empty %.6f\n', median(times));
-    case 'memory'
+    case 'memory-real'
       re = real(iq);
-      [before, peak] = peakDuring(re, name);
-      printf('memory real %d %d %d\n', 8 * len, before, peak);
-      clear re;
-      [before, peak] = peakDuring(iq, name);
-      printf('memory complex %d %d %d\n', 16 * len, before, peak);
+      clear iq;
+      [before, peak, done] = peakDuring(re, name);
+      printf('memory real %d %d %d %d\n', 8 * len, before, peak, done);
+    case 'memory-complex'
+      [before, peak, done] = peakDuring(iq, name);
+      printf('memory complex %d %d %d %d\n', 16 * len, before, peak, done);
   end
 end
 
-function times = timeCalls(iq, name, repeats)
+function [times, done] = timeCalls(iq, name, repeats)
   times = zeros(repeats, 1);
+  done = true;
   for r = 1:repeats
     start = tic;
-    evalc('vandrel(iq, name);');
+    out = evalc('vandrel(iq, name);');
     times(r) = toc(start);
+    done = done && ~isempty(strfind(out, 'Done loading'));
   end
 end
 
@@ -71,11 +76,12 @@ function bytes = wireBytes(kind, len, name)
 end
 
 % The resident size before a call and its peak during the call.
-function [before, peak] = peakDuring(iq, name)
+function [before, peak, done] = peakDuring(iq, name)
   resetPeak();
   before = statusBytes('VmRSS');
-  evalc('vandrel(iq, name);');
+  out = evalc('vandrel(iq, name);');
   peak = statusBytes('VmHWM');
+  done = ~isempty(strfind(out, 'Done loading'));
 end
 
 function resetPeak()

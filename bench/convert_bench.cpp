@@ -1,5 +1,7 @@
 // Benchmarks of the module's sample conversion against memcpy of the same
-// input bytes and a plain scalar loop, and of its host-side block path; also
+// input bytes and a plain scalar loop, for values that lie apart (stride 1)
+// and for Octave's interleaved pairs (stride 2), and of its host-side block
+// path; also
 // checks the conversion, and writes the shared test signal and the module's
 // blocks for the peers' byte comparison.
 #include <benchmark/benchmark.h>
@@ -33,12 +35,22 @@ void setPerSample(benchmark::State &state, long long samples, long long bytes) {
     state.SetBytesProcessed(state.iterations() * bytes);
 }
 
-// Fails the benchmark when the module's conversion and the reference differ.
-bool conversionAgrees(benchmark::State &state, const std::vector<double> &values) {
-    int len = static_cast<int>(values.size());
-    std::vector<std::int16_t> ours(values.size(), 0x5555), reference(values.size(), 0x2222);
-    convertSamples(values.data(), len, ours.data());
-    bench::referenceConvert(values.data(), len, reference.data());
+// The interleaved pairs of the waveform, made once per size.
+const std::vector<double> &pairs(int len) {
+    static std::map<int, std::vector<double>> made;
+    auto found = made.find(len);
+    if (found == made.end()) found = made.emplace(len, bench::interleave(waveform(len, true))).first;
+    return found->second;
+}
+
+// Fails the benchmark when the module's conversion of len values at the
+// stride and the reference differ.
+bool conversionAgrees(benchmark::State &state, const double *values, int stride, int len) {
+    std::vector<std::int16_t> ours(static_cast<std::size_t>(len), 0x5555), reference(ours.size(), 0x2222);
+    std::vector<double> gathered(ours.size());
+    for (int i = 0; i < len; ++i) gathered[static_cast<std::size_t>(i)] = values[static_cast<std::ptrdiff_t>(i) * stride];
+    convertSamples(values, stride, len, ours.data());
+    bench::referenceConvert(gathered.data(), len, reference.data());
     if (ours != reference) {
         state.SkipWithError("convertSamples differs from the reference loop");
         return false;
@@ -49,14 +61,44 @@ bool conversionAgrees(benchmark::State &state, const std::vector<double> &values
 void BM_Convert(benchmark::State &state) {
     int len = static_cast<int>(state.range(0));
     const std::vector<double> &values = waveform(len, true).re;
-    if (!conversionAgrees(state, values)) return;
+    if (!conversionAgrees(state, values.data(), 1, len)) return;
     std::vector<std::int16_t> samples(values.size(), 0);
     for (auto _ : state) {
-        convertSamples(values.data(), len, samples.data());
+        convertSamples(values.data(), 1, len, samples.data());
         benchmark::DoNotOptimize(samples.data());
         benchmark::ClobberMemory();
     }
     setPerSample(state, len, 8LL * len);
+}
+
+// One part of Octave's interleaved pairs, the imaginary one (the odd
+// doubles): the conversion reads every cache line of the pairs, 16 bytes a
+// point, to take 8 of them.
+void BM_ConvertPairs(benchmark::State &state) {
+    int len = static_cast<int>(state.range(0));
+    const std::vector<double> &values = pairs(len);
+    if (!conversionAgrees(state, values.data(), 2, len) || !conversionAgrees(state, values.data() + 1, 2, len))
+        return;
+    std::vector<std::int16_t> samples(static_cast<std::size_t>(len), 0);
+    for (auto _ : state) {
+        convertSamples(values.data() + 1, 2, len, samples.data());
+        benchmark::DoNotOptimize(samples.data());
+        benchmark::ClobberMemory();
+    }
+    setPerSample(state, len, 16LL * len);
+}
+
+// memcpy of the bytes that conversion reads: all the pairs.
+void BM_MemcpyPairs(benchmark::State &state) {
+    int len = static_cast<int>(state.range(0));
+    const std::vector<double> &values = pairs(len);
+    std::vector<double> copy(values.size(), 0.0);
+    for (auto _ : state) {
+        std::memcpy(copy.data(), values.data(), values.size() * sizeof(double));
+        benchmark::DoNotOptimize(copy.data());
+        benchmark::ClobberMemory();
+    }
+    setPerSample(state, len, 16LL * len);
 }
 
 void BM_Reference(benchmark::State &state) {
@@ -111,6 +153,8 @@ void conversionSizes(benchmark::internal::Benchmark *b) {
 BENCHMARK(BM_Memcpy)->Apply(conversionSizes);
 BENCHMARK(BM_Convert)->Apply(conversionSizes);
 BENCHMARK(BM_Reference)->Apply(conversionSizes);
+BENCHMARK(BM_MemcpyPairs)->Apply(conversionSizes);
+BENCHMARK(BM_ConvertPairs)->Apply(conversionSizes);
 BENCHMARK(BM_BlockPath)->Arg(1 << 20);
 
 bool writeFile(const char *path, const void *data, std::size_t size) {
@@ -153,20 +197,33 @@ int writeBlocks(int argc, char **argv) {
 }
 
 // check: the module's conversion against the reference loop on the
-// benchmarks' own signals, at lengths that leave every kind of tail, and on
-// a null input; fails on the first difference.
+// benchmarks' own signals, at lengths that leave every kind of tail, for
+// values apart and for both parts of the interleaved pairs, and on a null
+// input; fails on the first difference.
 int checkConversion() {
     const int kLengths[] = {0, 1, 7, 8, 15, 16, 17, 31, 1000, 1 << 10, (1 << 16) + 13};
     for (int len : kLengths) {
         bench::Waveform data = bench::makeWaveform(len, true);
-        for (const double *values : {static_cast<const double *>(data.re.data()), static_cast<const double *>(nullptr)}) {
+        std::vector<double> interleaved = bench::interleave(data);
+        struct Input {
+            const char *what;
+            const double *values;
+            int stride;
+            const double *expected;
+        };
+        const Input inputs[] = {
+            {"real part", data.re.data(), 1, data.re.data()},
+            {"interleaved real part", interleaved.data(), 2, data.re.data()},
+            {"interleaved imaginary part", interleaved.empty() ? nullptr : interleaved.data() + 1, 2, data.im.data()},
+            {"null input", nullptr, 1, nullptr},
+        };
+        for (const Input &input : inputs) {
             std::vector<std::int16_t> ours(static_cast<std::size_t>(len) + 1, 0x5555);
             std::vector<std::int16_t> reference(static_cast<std::size_t>(len) + 1, 0x5555);
-            convertSamples(values, len, ours.data());
-            bench::referenceConvert(values, len, reference.data());
+            convertSamples(input.values, input.stride, len, ours.data());
+            bench::referenceConvert(input.expected, len, reference.data());
             if (ours != reference) {
-                std::fprintf(stderr, "convertSamples differs from the reference at %d points%s\n", len,
-                             values == nullptr ? " (null input)" : "");
+                std::fprintf(stderr, "convertSamples differs from the reference at %d points (%s)\n", len, input.what);
                 return 1;
             }
         }

@@ -58,6 +58,15 @@ Waveform makeWaveform(int len, bool withOutliers) {
     return waveform;
 }
 
+std::vector<double> interleave(const Waveform &waveform) {
+    std::vector<double> pairs(2 * waveform.re.size());
+    for (std::size_t i = 0; i < waveform.re.size(); ++i) {
+        pairs[2 * i] = waveform.re[i];
+        pairs[2 * i + 1] = waveform.im[i];
+    }
+    return pairs;
+}
+
 std::int16_t referenceSample(double value) {
     if (std::isnan(value) || std::isinf(value) || std::fabs(value) >= 9223372036854775808.0) return 0;
     long long whole = static_cast<long long>(value);  // truncates toward zero
@@ -74,7 +83,7 @@ std::size_t blockSize(int len) {
 }
 
 std::size_t buildBlock(const double *values, int len, std::int16_t *samples, unsigned char *block) {
-    convertSamples(values, len, samples);
+    convertSamples(values, 1, len, samples);
     std::size_t bytes = 2 * static_cast<std::size_t>(len);
     int header = std::snprintf(reinterpret_cast<char *>(block), 16, "#%d%zu", decimalDigits(bytes), bytes);
     unsigned char *out = block + header;

@@ -18,6 +18,9 @@ struct Waveform {
     std::vector<double> im;
 };
 Waveform makeWaveform(int len, bool withOutliers);
+// The same points as Octave keeps a complex array: pairs of real and
+// imaginary doubles, exactly 2 * len of them.
+std::vector<double> interleave(const Waveform &waveform);
 
 // The conversion written as plainly as possible: the reference the module's
 // conversion must agree with.

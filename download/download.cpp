@@ -75,8 +75,7 @@ void closeInstrument(DownloadState *state) {
     }
 }
 
-void downloadWaveform(const double *re, const double *im, int len, std::int16_t *samples,
-                      const char *name) {
+void downloadWaveform(host::SampleView iq, int len, std::int16_t *samples, const char *name) {
     DownloadState state;
     std::memset(&state, 0, sizeof state);
     state.busKind = kBusNone;
@@ -99,7 +98,7 @@ void downloadWaveform(const double *re, const double *im, int len, std::int16_t 
     if (state.interfaceName[0] != '\0') findInstrument(&state);
     if (state.address >= 0) {
         if (len > 0)
-            sendWaveform(&state, re, im, len, samples, name);
+            sendWaveform(&state, iq, len, samples, name);
         else
             closeInstrument(&state);  // nothing to send, but nothing left open
     }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "gpib/sicl.h"
+#include "host/host.h"
 #include "platform/platform.h"
 
 enum BusKind { kBusNone = 0, kBusSicl = 1, kBusNi488 = 2 };
@@ -35,25 +36,26 @@ struct DownloadState {
     char numberText[kNumberTextSize];
 };
 
-// Runs one complete download; the result is for the caller's information.
-void downloadWaveform(const double *re, const double *im, int len, std::int16_t *samples,
-                      const char *name);
+// Runs one complete download of the len points of iq (the real part to the
+// I memory, the imaginary part, or zeros for a real input, to the Q memory).
+void downloadWaveform(host::SampleView iq, int len, std::int16_t *samples, const char *name);
 
 // The four stages, in the order the download runs them.
 void selectBusLibrary(DownloadState *state);
 void findInterface(DownloadState *state);
 void findInstrument(DownloadState *state);
-void sendWaveform(DownloadState *state, const double *re, const double *im, int len,
-                  std::int16_t *samples, const char *name);
+void sendWaveform(DownloadState *state, host::SampleView iq, int len, std::int16_t *samples, const char *name);
 
 // Returns the instrument that discovery left open to local control and
 // releases its connection.
 void closeInstrument(DownloadState *state);
 
-// Fills samples with the 16-bit conversion of values (zeros when values is
-// null): truncation toward zero, keeping the low 16 bits; NaN, infinities and
-// magnitudes of 2^63 and more give 0.
-void convertSamples(const double *values, int len, std::int16_t *samples);
+// Fills samples with the 16-bit conversion of the len values at values[0],
+// values[stride], values[2 * stride] ... (zeros when values is null):
+// truncation toward zero, keeping the low 16 bits; NaN, infinities and
+// magnitudes of 2^63 and more give 0. Reads nothing but those values and,
+// with stride 2, the doubles between them: nothing past the last value.
+void convertSamples(const double *values, int stride, int len, std::int16_t *samples);
 
 // Whether a waveform of len points fits in one definite-length block.
 inline bool waveformFits(int len) { return len >= 0 && len <= kMaxSamples; }

@@ -38,8 +38,8 @@ void mexFunction(int, host::Array *[], int inputCount, const host::Array *inputs
     }
     // A 1-by-0 or 0-by-1 vector holds nothing to send.
     int len = rows == 0 || columns == 0 ? 0 : (rows > columns ? rows : columns);
-    const double *re = host::mxGetPr(data);
-    const double *im = host::mxGetPi(data);
+    // The values where the host keeps them, not copied.
+    host::SampleView iq = host::viewSamples(data);
 
     long long nameSize = static_cast<long long>(host::mxGetM(nameArray)) * host::mxGetN(nameArray) + 1;
     if (nameSize > 0x7fffffff) nameSize = 0x7fffffff;
@@ -60,7 +60,7 @@ void mexFunction(int, host::Array *[], int inputCount, const host::Array *inputs
     // no buffer it could never fill.
     std::int16_t *samples =
         waveformFits(len) ? static_cast<std::int16_t *>(host::mxCalloc(static_cast<std::size_t>(len), 2)) : nullptr;
-    downloadWaveform(re, im, len, samples, name);
+    downloadWaveform(iq, len, samples, name);
     if (samples != nullptr) host::mxFree(samples);
     host::mxFree(name);
 }

@@ -71,8 +71,11 @@ void mexErrMsgTxt(const char *text) {
 
 int mxGetM(const Array *array) { return ::mxGetM(native(array)); }
 int mxGetN(const Array *array) { return ::mxGetN(native(array)); }
-const double *mxGetPr(const Array *array) { return ::mxGetPr(native(array)); }
-const double *mxGetPi(const Array *array) { return ::mxGetPi(native(array)); }
+// The R11 host keeps the real and imaginary parts as two arrays of their own.
+SampleView viewSamples(const Array *array) {
+    const double *re = ::mxGetPr(native(array));
+    return SampleView{re, ::mxGetPi(native(array)), 1};
+}
 void *mxCalloc(std::size_t count, std::size_t size) { return ::mxCalloc(count, size); }
 int mxGetString(const Array *array, char *buffer, int size) { return ::mxGetString(native(array), buffer, size); }
 void mxFree(void *block) { ::mxFree(block); }

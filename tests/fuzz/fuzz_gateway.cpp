@@ -22,9 +22,10 @@
 //              numbers of writes to it that fail (0: none)
 //   data       byte input count (0..4), byte class, byte flags (bit0 sparse,
 //              bit1 complex, bit2 raw doubles, bit3 too long, bit4 long
-//              zeros), 2+2 bytes rows and columns (or 4 bytes length for the
-//              long modes), then the values: 8 bytes each raw, 1 byte each
-//              from a table otherwise
+//              zeros, bit5 kept as Octave keeps it: a complex array as
+//              interleaved pairs), 2+2 bytes rows and columns (or 4 bytes
+//              length for the long modes), then the values: 8 bytes each
+//              raw, 1 byte each from a table otherwise
 //   name       byte class, byte flags (bit0 a column, bit1 two rows, bit2 a
 //              repeated pattern), 2 bytes length, then the bytes (or byte n
 //              and n bytes of pattern)
@@ -54,7 +55,8 @@ const std::size_t kMaxElements = 4096;  // values taken from the input
 // enough for a transfer timeout of 30 s (NI-488.2 code 14) and short enough
 // to keep the runs quick; the unit tests cover the longer timeouts.
 const int kLongPoints = 50000;
-std::vector<double> longZeros(kLongPoints, 0.0);
+// Two doubles a point, for the pairs of an interleaved complex array.
+std::vector<double> longZeros(2 * kLongPoints, 0.0);
 // What a too-long array points at: the module must not read it.
 double tooLongData[1] = {1.0};
 
@@ -220,6 +222,7 @@ host::Array dataArray(Reader &in, int *inputCount) {
     std::uint8_t flags = in.byte();
     array.sparse = (flags & 1) != 0;
     array.complex = (flags & 2) != 0;
+    array.interleaved = (flags & 0x20) != 0;
     bool raw = (flags & 4) != 0;
     if (flags & 0x18) {
         // One dimension 1, the other long: too long for one block, or long
@@ -232,7 +235,7 @@ host::Array dataArray(Reader &in, int *inputCount) {
         array.rows = column ? len : 1;
         array.columns = column ? 1 : len;
         array.realData = tooLong ? tooLongData : longZeros.data();
-        if (array.complex) array.imagData = array.realData;
+        if (array.complex && !array.interleaved) array.imagData = array.realData;
         return array;
     }
     array.rows = static_cast<int>(in.u16());

@@ -59,8 +59,8 @@ def compact(values):
 
 
 def data(rows=1, columns=4, klass="double", real=None, imag=None, complex_=True, sparse=False, raw=False,
-         inputs=2, long_mode=None, long_length=0, column=False):
-    flags = (1 if sparse else 0) | (2 if complex_ else 0) | (4 if raw else 0)
+         inputs=2, long_mode=None, long_length=0, column=False, interleaved=False):
+    flags = (1 if sparse else 0) | (2 if complex_ else 0) | (4 if raw else 0) | (0x20 if interleaved else 0)
     if long_mode == "too long":
         flags |= 8
     elif long_mode == "zeros":
@@ -163,7 +163,16 @@ SEEDS = {
     "raw-doubles": seed(machine(), data(columns=19, raw=True,
                                         real=[float(k) * 1234.5 - 9000 for k in range(19)],
                                         imag=[float("nan"), float("inf"), -1e19, 3.5e9, -65536.5] + [0.25] * 14)),
+    "edge-values-interleaved": seed(machine(**SICL_BUS), data(columns=27, real=list(range(27)),
+                                                              imag=list(range(26, -1, -1)), interleaved=True)),
+    "raw-doubles-interleaved": seed(machine(), data(columns=41, raw=True, interleaved=True,
+                                                    real=[float(k) * 1234.5 - 9000 for k in range(41)],
+                                                    imag=[float("nan"), float("inf"), -1e19, 3.5e9, -65536.5]
+                                                    + [k + 0.25 for k in range(36)])),
+    "real-vector-interleaved": seed(machine(), data(columns=33, complex_=False, interleaved=True)),
     "long-zeros-ni": seed(machine(), data(long_mode="zeros", long_length=20000)),
+    "long-zeros-interleaved": seed(machine(**SICL_BUS), data(long_mode="zeros", long_length=50000,
+                                                             interleaved=True)),
     "long-zeros-sicl": seed(machine(**SICL_BUS), data(long_mode="zeros", long_length=50000, column=True)),
     "too-long": seed(machine(), data(long_mode="too long", long_length=0)),
     "numeric-name": seed(machine(), name_part=name("ab", klass="double")),

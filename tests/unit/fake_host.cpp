@@ -169,20 +169,33 @@ int mxGetN(const Array *array) {
     return array->columns;
 }
 
-const double *mxGetPr(const Array *array) {
+SampleView viewSamples(const Array *array) {
+    bool numeric = array->classId != FakeClass::kChar && array->classId != FakeClass::kCell &&
+                   array->classId != FakeClass::kStruct;
+    if (array->interleaved && array->complex) {
+        fakehost::note("mxGetComplexDoubles");
+        if (array->realData != nullptr) return SampleView{array->realData, array->realData + 1, 2};
+        if (!numeric || array->real.empty()) return SampleView{nullptr, nullptr, 2};
+        array->pairs.clear();
+        for (std::size_t k = 0; k < array->real.size(); ++k) {
+            array->pairs.push_back(array->real[k]);
+            array->pairs.push_back(k < array->imaginary.size() ? array->imaginary[k] : 0.0);
+        }
+        return SampleView{array->pairs.data(), array->pairs.data() + 1, 2};
+    }
+    if (array->interleaved) {
+        fakehost::note("mxGetDoubles");
+        if (array->realData != nullptr) return SampleView{array->realData, nullptr, 1};
+        return SampleView{!numeric || array->real.empty() ? nullptr : array->real.data(), nullptr, 1};
+    }
+    // The R11 host layer asks for the two parts one after the other.
     fakehost::note("mxGetPr");
-    if (array->realData != nullptr) return array->realData;
-    if (array->classId == FakeClass::kChar || array->classId == FakeClass::kCell ||
-        array->classId == FakeClass::kStruct || array->real.empty())
-        return nullptr;
-    return array->real.data();
-}
-
-const double *mxGetPi(const Array *array) {
+    const double *re = array->realData;
+    if (re == nullptr && numeric && !array->real.empty()) re = array->real.data();
     fakehost::note("mxGetPi");
-    if (array->imagData != nullptr) return array->imagData;
-    if (!array->complex || array->imaginary.empty()) return nullptr;
-    return array->imaginary.data();
+    const double *im = array->imagData;
+    if (im == nullptr && array->complex && !array->imaginary.empty()) im = array->imaginary.data();
+    return SampleView{re, im, 1};
 }
 
 void *mxCalloc(std::size_t count, std::size_t size) {

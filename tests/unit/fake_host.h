@@ -14,19 +14,28 @@
 enum class FakeClass { kDouble, kSingle, kInt16, kLogical, kChar, kCell, kStruct };
 
 // The host's array as the fake models it. Values are kept as doubles whatever
-// the class; mxGetPr hands them out only for double arrays.
+// the class; viewSamples hands them out only for double arrays, laid out as
+// the host that is modelled keeps them: the real and imaginary parts apart
+// (the R11 host), or, when interleaved, a complex array as pairs of real and
+// imaginary doubles (Octave).
 struct host::Array {
     FakeClass classId = FakeClass::kDouble;
     int rows = 0;
     int columns = 0;
     bool sparse = false;
     bool complex = false;
+    bool interleaved = false;
     std::vector<double> real;
     std::vector<double> imaginary;
     std::string chars;  // kChar only, column order
-    // When set, the data lies there instead (huge arrays that are never read).
+    // When set, the data lies there instead (huge arrays, or arrays never
+    // read). Interleaved, realData holds the pairs and imagData is not used.
     const double *realData = nullptr;
     const double *imagData = nullptr;
+    // The pairs of an interleaved complex array, made from real and
+    // imaginary when the view is taken: exactly two doubles a point, so a
+    // read past the last one is seen by the memory checkers.
+    mutable std::vector<double> pairs;
 };
 
 namespace fakehost {

@@ -58,8 +58,8 @@ protected:
     // Runs a whole download of the given parts under that name.
     static void download(const std::vector<double> &re, const std::vector<double> &im, const std::string &name) {
         std::vector<std::int16_t> samples(re.size() + 1, 0);
-        downloadWaveform(re.data(), im.empty() ? nullptr : im.data(), static_cast<int>(re.size()), samples.data(),
-                         name.c_str());
+        host::SampleView iq = {re.data(), im.empty() ? nullptr : im.data(), 1};
+        downloadWaveform(iq, static_cast<int>(re.size()), samples.data(), name.c_str());
     }
 };
 

@@ -1,0 +1,27 @@
+# Checks that the Octave module exports mexFunction and the marker of the
+# interleaved complex mode, and nothing else. Run with -DNM=<nm> -DMODULE=<vandrel.mex>.
+set(expected __mx_has_interleaved_complex__ mexFunction)
+# Symbols the linker itself adds to every shared object.
+set(linker_symbols _init _fini _edata _end __bss_start)
+execute_process(COMMAND ${NM} -D --defined-only --format=posix ${MODULE}
+  OUTPUT_VARIABLE listing RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${MODULE}")
+endif()
+string(REPLACE "\n" ";" lines "${listing}")
+set(exported)
+foreach(line ${lines})
+  string(REGEX MATCH "^[^ ]+" symbol "${line}")
+  if(symbol)
+    list(FIND linker_symbols ${symbol} linker)
+    if(linker EQUAL -1)
+      list(APPEND exported ${symbol})
+    endif()
+  endif()
+endforeach()
+list(SORT exported)
+list(SORT expected)
+if(NOT exported STREQUAL expected)
+  message(FATAL_ERROR "${MODULE} exports\n  ${exported}\nexpected\n  ${expected}")
+endif()
+message(STATUS "${MODULE}: ${exported}")
