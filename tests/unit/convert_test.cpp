@@ -13,27 +13,7 @@
 
 namespace {
 
-enum class Lib { kNi, kSicl };
-const char *libName(Lib lib) { return lib == Lib::kNi ? "NI-488.2" : "SICL"; }
-
-const char kDone[] = "Done loading the waveform into the KVR dual arb.\n";
-
-class ConversionTest : public UnitTest {
-protected:
-    // A driver, an interface and the instrument at 19.
-    static void setUpBus(Lib lib) {
-        if (lib == Lib::kNi) {
-            fakebus::installNi();
-            fakebus::bus().niBoards = {0};
-        } else {
-            fakebus::installSicl();
-            fakebus::bus().siclInterfaces = {"hpib"};
-        }
-        fakebus::addDevice(19, fakebus::kvrReply());
-    }
-
-    static const std::string &wire() { return fakebus::bus().devices[19].received; }
-};
+class ConversionTest : public BusTest {};
 
 // Where a part's values lie in the host's storage.
 struct Layout {

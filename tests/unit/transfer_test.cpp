@@ -10,29 +10,11 @@
 
 namespace {
 
-enum class Lib { kNi, kSicl };
-const char *libName(Lib lib) { return lib == Lib::kNi ? "NI-488.2" : "SICL"; }
-
-const char kDone[] = "Done loading the waveform into the KVR dual arb.\n";
 const char kLoadingReal[] = "Loading the real part of the data to the dual arb.\n";
 const char kLoadingImaginary[] = "Loading the imaginary part of the data to the dual arb.\n";
 
-class TransferTest : public UnitTest {
+class TransferTest : public BusTest {
 protected:
-    // A driver, an interface and the instrument at 19.
-    static void setUpBus(Lib lib) {
-        if (lib == Lib::kNi) {
-            fakebus::installNi();
-            fakebus::bus().niBoards = {0};
-        } else {
-            fakebus::installSicl();
-            fakebus::bus().siclInterfaces = {"hpib"};
-        }
-        fakebus::addDevice(19, fakebus::kvrReply());
-    }
-
-    static const std::string &wire() { return fakebus::bus().devices[19].received; }
-
     // The trace from the first call after discovery (the transfer timeout) on.
     static std::vector<std::string> transferTrace(Lib lib) {
         const std::vector<std::string> &lines = trace();

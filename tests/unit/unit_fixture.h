@@ -63,6 +63,30 @@ protected:
     }
 };
 
+// The two drivers a download can go through.
+enum class Lib { kNi, kSicl };
+inline const char *libName(Lib lib) { return lib == Lib::kNi ? "NI-488.2" : "SICL"; }
+
+const char kDone[] = "Done loading the waveform into the KVR dual arb.\n";
+
+// Cases of a whole download: a driver, an interface and the instrument at 19.
+class BusTest : public UnitTest {
+protected:
+    static void setUpBus(Lib lib) {
+        if (lib == Lib::kNi) {
+            fakebus::installNi();
+            fakebus::bus().niBoards = {0};
+        } else {
+            fakebus::installSicl();
+            fakebus::bus().siclInterfaces = {"hpib"};
+        }
+        fakebus::addDevice(19, fakebus::kvrReply());
+    }
+
+    // Every byte the instrument received.
+    static const std::string &wire() { return fakebus::bus().devices[19].received; }
+};
+
 // The lines every download starts with.
 inline std::vector<std::string> bannerLines() {
     return {"\n", "KVR Waveform File Download Program Version 2.0\n"};
